@@ -1,0 +1,309 @@
+// Locks and semaphores on POSIX: ownership and re-entry, the life of a named object in
+// /dev/shm, sharing between records and processes, abandoned locks, the maximum count, and
+// processes that open and close one name at the same time.
+#include "platform/sync.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "tests/common/test_util.h"
+
+namespace {
+
+using platform::SyncClose;
+using platform::SyncCreate;
+using platform::SyncCreateResult;
+using platform::SyncObject;
+using platform::SyncRelease;
+using platform::SyncWait;
+using platform::SyncWaitResult;
+
+std::string UniqueName(const char* test) {
+  return "s_kvsync_" + std::to_string(getpid()) + "_" + test;
+}
+
+std::string ShmPath(const std::string& name) {
+  return "/dev/shm/" + name;
+}
+
+SyncObject* Create(const char* name, uint32_t count) {
+  SyncObject* object = nullptr;
+  uint32_t error = 0;
+  EXPECT_EQ(SyncCreate(name, count, &object, &error), SyncCreateResult::kOk) << error;
+  return object;
+}
+
+// What another thread sees when it tries the object without waiting.
+SyncWaitResult TryFromOtherThread(SyncObject* object) {
+  SyncWaitResult result = SyncWaitResult::kFailed;
+  std::thread other([&] {
+    uint32_t error = 0;
+    result = SyncWait(object, 0, &error);
+    if (result == SyncWaitResult::kAcquired) SyncRelease(object, &error);
+  });
+  other.join();
+  return result;
+}
+
+int WaitForChild(pid_t child) {
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST(SyncLockTest, OwnerMayTakeItAgainAndOthersWait) {
+  SyncObject* lock = Create(nullptr, 0);
+  ASSERT_NE(lock, nullptr);
+  uint32_t error = 0;
+  ASSERT_EQ(SyncWait(lock, 0, &error), SyncWaitResult::kAcquired);
+  ASSERT_EQ(SyncWait(lock, platform::kWaitForever, &error), SyncWaitResult::kAcquired);
+  EXPECT_EQ(TryFromOtherThread(lock), SyncWaitResult::kTimeout);
+  EXPECT_TRUE(SyncRelease(lock, &error));
+  EXPECT_EQ(TryFromOtherThread(lock), SyncWaitResult::kTimeout);  // still held once
+  EXPECT_TRUE(SyncRelease(lock, &error));
+  EXPECT_EQ(TryFromOtherThread(lock), SyncWaitResult::kAcquired);
+  SyncClose(lock);
+}
+
+TEST(SyncLockTest, OnlyTheHolderMayRelease) {
+  SyncObject* lock = Create("", 0);
+  ASSERT_NE(lock, nullptr);
+  uint32_t error = 0;
+  EXPECT_FALSE(SyncRelease(lock, &error));
+  EXPECT_EQ(error, static_cast<uint32_t>(EPERM));
+  ASSERT_EQ(SyncWait(lock, 0, &error), SyncWaitResult::kAcquired);
+  bool released = true;
+  std::thread other([&] { released = SyncRelease(lock, &error); });
+  other.join();
+  EXPECT_FALSE(released);
+  EXPECT_TRUE(SyncRelease(lock, nullptr));
+  SyncClose(lock);
+}
+
+TEST(SyncLockTest, ThreadThatEndsHoldingItAbandonsIt) {
+  SyncObject* lock = Create(nullptr, 0);
+  ASSERT_NE(lock, nullptr);
+  std::thread holder([&] { SyncWait(lock, 0, nullptr); });
+  holder.join();
+  uint32_t error = 0;
+  EXPECT_EQ(SyncWait(lock, 0, &error), SyncWaitResult::kAbandoned);
+  EXPECT_EQ(TryFromOtherThread(lock), SyncWaitResult::kTimeout);  // now ours
+  EXPECT_TRUE(SyncRelease(lock, &error));
+  SyncClose(lock);
+}
+
+TEST(SyncLockTest, ClosingWhileHeldLetsOthersIn) {
+  std::string name = UniqueName("closeheld");
+  SyncObject* first = Create(name.c_str(), 0);
+  ASSERT_NE(first, nullptr);
+  SyncObject* second = Create(name.c_str(), 0);
+  ASSERT_EQ(second, first);  // one object per process and name
+  ASSERT_EQ(SyncWait(first, 0, nullptr), SyncWaitResult::kAcquired);
+  ASSERT_EQ(SyncWait(second, 0, nullptr), SyncWaitResult::kAcquired);
+  int up[2];
+  ASSERT_EQ(pipe(up), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SyncObject* theirs = nullptr;
+    if (SyncCreate(name.c_str(), 0, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
+    if (SyncWait(theirs, 0, nullptr) != SyncWaitResult::kTimeout) _exit(2);
+    if (write(up[1], "o", 1) != 1) _exit(3);
+    if (SyncWait(theirs, platform::kWaitForever, nullptr) != SyncWaitResult::kAcquired) _exit(4);
+    SyncClose(theirs);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(up[0], &byte, 1), 1);
+  SyncClose(first);  // not the last reference of this process: still held
+  EXPECT_EQ(TryFromOtherThread(second), SyncWaitResult::kTimeout);
+  SyncClose(second);  // the last one lets go of it, however often it was taken
+  EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));  // the child closed it last
+  close(up[0]);
+  close(up[1]);
+}
+
+TEST(SyncSemaphoreTest, CountsDownAndStopsAtTheMaximum) {
+  SyncObject* semaphore = Create(nullptr, 2);
+  ASSERT_NE(semaphore, nullptr);
+  uint32_t error = 0;
+  EXPECT_FALSE(SyncRelease(semaphore, &error));
+  EXPECT_EQ(error, static_cast<uint32_t>(EOVERFLOW));
+  EXPECT_EQ(SyncWait(semaphore, 0, &error), SyncWaitResult::kAcquired);
+  EXPECT_EQ(SyncWait(semaphore, 50, &error), SyncWaitResult::kAcquired);
+  EXPECT_EQ(SyncWait(semaphore, 0, &error), SyncWaitResult::kTimeout);
+  // Any thread may release a semaphore.
+  bool released = false;
+  std::thread other([&] { released = SyncRelease(semaphore, nullptr); });
+  other.join();
+  EXPECT_TRUE(released);
+  EXPECT_EQ(SyncWait(semaphore, 0, &error), SyncWaitResult::kAcquired);
+  SyncClose(semaphore);
+}
+
+TEST(SyncSemaphoreTest, WaiterIsWokenByRelease) {
+  SyncObject* semaphore = Create(nullptr, 1);
+  ASSERT_NE(semaphore, nullptr);
+  ASSERT_EQ(SyncWait(semaphore, 0, nullptr), SyncWaitResult::kAcquired);
+  for (uint32_t timeout : {600000u, platform::kWaitForever}) {
+    SyncWaitResult result = SyncWaitResult::kFailed;
+    std::thread waiter([&] { result = SyncWait(semaphore, timeout, nullptr); });
+    EXPECT_TRUE(SyncRelease(semaphore, nullptr));
+    waiter.join();
+    EXPECT_EQ(result, SyncWaitResult::kAcquired) << timeout;
+  }
+  SyncClose(semaphore);
+}
+
+TEST(SyncCreateTest, RefusesBadArguments) {
+  struct Case {
+    const char* name;
+    uint32_t count;
+    SyncCreateResult result;
+    int error;
+  };
+  std::string too_long(300, 'x');
+  const Case cases[] = {
+      {"a/b", 0, SyncCreateResult::kInvalidName, EINVAL},
+      {too_long.c_str(), 0, SyncCreateResult::kInvalidName, ENAMETOOLONG},
+      {nullptr, 0x80000000u, SyncCreateResult::kFailed, EINVAL},
+  };
+  for (const Case& c : cases) {
+    SyncObject* object = reinterpret_cast<SyncObject*>(1);
+    uint32_t error = 0;
+    EXPECT_EQ(SyncCreate(c.name, c.count, &object, &error), c.result)
+        << (c.name ? c.name : "(null)");
+    EXPECT_EQ(error, static_cast<uint32_t>(c.error));
+    EXPECT_EQ(object, nullptr);
+  }
+  uint32_t error = 0;
+  EXPECT_EQ(SyncCreate("x", 0, nullptr, &error), SyncCreateResult::kFailed);
+  EXPECT_EQ(SyncWait(nullptr, 0, &error), SyncWaitResult::kFailed);
+  EXPECT_FALSE(SyncRelease(nullptr, &error));
+  SyncClose(nullptr);
+}
+
+TEST(SyncNamedTest, ExistsWhileOpenAndIsOpenToEveryone) {
+  std::string name = UniqueName("life");
+  SyncObject* object = Create(name.c_str(), 1);
+  ASSERT_NE(object, nullptr);
+  struct stat st;
+  ASSERT_EQ(stat(ShmPath(name).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  SyncObject* again = Create(name.c_str(), 1);
+  EXPECT_EQ(again, object);  // one object per process and name
+  SyncClose(again);
+  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));
+  SyncClose(object);
+  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
+}
+
+TEST(SyncNamedTest, NameOfTheOtherKindIsInvalid) {
+  std::string name = UniqueName("kind");
+  SyncObject* lock = Create(name.c_str(), 0);
+  ASSERT_NE(lock, nullptr);
+  SyncObject* object = nullptr;
+  uint32_t error = 0;
+  EXPECT_EQ(SyncCreate(name.c_str(), 3, &object, &error), SyncCreateResult::kInvalidName);
+  EXPECT_EQ(object, nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SyncObject* theirs = nullptr;
+    _exit(SyncCreate(name.c_str(), 3, &theirs, nullptr) == SyncCreateResult::kInvalidName ? 0 : 1);
+  }
+  EXPECT_EQ(WaitForChild(child), 0);
+  SyncClose(lock);
+}
+
+TEST(SyncNamedTest, ObjectLeftByADeadProcessStartsAfresh) {
+  std::string name = UniqueName("stale");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SyncObject* theirs = nullptr;
+    if (SyncCreate(name.c_str(), 1, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
+    _exit(SyncWait(theirs, 0, nullptr) == SyncWaitResult::kAcquired ? 0 : 2);
+  }
+  ASSERT_EQ(WaitForChild(child), 0);
+  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));  // nobody removed the name
+  SyncObject* semaphore = Create(name.c_str(), 1);
+  ASSERT_NE(semaphore, nullptr);
+  EXPECT_EQ(SyncWait(semaphore, 0, nullptr), SyncWaitResult::kAcquired);
+  SyncClose(semaphore);
+  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
+}
+
+TEST(SyncNamedTest, ForkedChildClosingItsCopyLeavesTheParentsObject) {
+  std::string name = UniqueName("inherit");
+  SyncObject* lock = Create(name.c_str(), 0);
+  ASSERT_NE(lock, nullptr);
+  ASSERT_EQ(SyncWait(lock, 0, nullptr), SyncWaitResult::kAcquired);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SyncClose(lock);
+    _exit(0);
+  }
+  ASSERT_EQ(WaitForChild(child), 0);
+  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SyncObject* theirs = nullptr;
+    if (SyncCreate(name.c_str(), 0, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
+    _exit(SyncWait(theirs, 0, nullptr) == SyncWaitResult::kTimeout ? 0 : 2);
+  }
+  EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_TRUE(SyncRelease(lock, nullptr));
+  SyncClose(lock);
+}
+
+// Processes that keep opening, using and closing one name must always meet in one object,
+// also while it is being created and removed: otherwise two of them hold the lock at once and
+// an increment of the shared counter is lost.
+TEST(SyncNamedTest, ProcessesOpeningAndClosingTogetherShareOneObject) {
+  constexpr int kChildren = 4;
+  constexpr int kRounds = 200;
+  std::string name = UniqueName("churn");
+  void* shared =
+      mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  volatile long* counter = static_cast<volatile long*>(shared);
+  *counter = 0;
+  pid_t children[kChildren];
+  for (pid_t& child : children) {
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int round = 0; round < kRounds; ++round) {
+        SyncObject* lock = nullptr;
+        if (SyncCreate(name.c_str(), 0, &lock, nullptr) != SyncCreateResult::kOk) _exit(1);
+        if (SyncWait(lock, platform::kWaitForever, nullptr) != SyncWaitResult::kAcquired) {
+          _exit(2);
+        }
+        long seen = *counter;
+        sched_yield();
+        *counter = seen + 1;
+        if (!SyncRelease(lock, nullptr)) _exit(3);
+        SyncClose(lock);
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t child : children)
+    EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_EQ(*counter, kChildren * kRounds);
+  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
+  munmap(shared, sizeof(long));
+}
+
+}  // namespace
