@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang-format)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev clang-format libpcsclite-dev
+  pcscd vsmartcard-vpcd)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,0 +1,27 @@
+// Named shared memory: a block of memory that every process asking for the same name shares.
+// A mapping lives while at least one process holds it; the last holder's end destroys it.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using MappingHandle = intptr_t;
+constexpr MappingHandle kNoMapping = -1;
+
+enum class MappingOpenResult { kOpened, kNotFound, kFailed };
+
+// Opens the existing mapping `name`; kNotFound when no process holds one of that name.
+MappingOpenResult MappingOpen(const char* name, MappingHandle* out);
+
+// Creates the mapping `name` of `size` bytes, open to every account, or opens the existing one
+// (then *created is false and the size is the existing one's).
+bool MappingCreate(const char* name, uint32_t size, MappingHandle* out, bool* created);
+
+// Maps the whole mapping into this process; it stays mapped until the process ends.
+void* MappingMapView(MappingHandle mapping);
+
+// Gives up a mapping that was not mapped (after a failure).
+void MappingClose(MappingHandle mapping);
+
+}  // namespace platform

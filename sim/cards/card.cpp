@@ -1,0 +1,205 @@
+// Card models: the processor card, which answers scripted commands and otherwise serves a small
+// ISO 7816-4 file system of transparent elementary files below the master file (SELECT by file
+// identifier, READ BINARY, UPDATE BINARY). Only short APDUs are understood.
+#include "sim/cards/card.h"
+
+#include <algorithm>
+
+namespace cards {
+namespace {
+
+// Status words the card answers.
+constexpr uint16_t kSwOk = 0x9000;
+constexpr uint16_t kSwEndOfFile = 0x6282;  // fewer bytes than asked for were left in the file
+constexpr uint16_t kSwWrongLength = 0x6700;
+constexpr uint16_t kSwNoCurrentEf = 0x6986;
+constexpr uint16_t kSwFunctionNotSupported = 0x6A81;
+constexpr uint16_t kSwFileNotFound = 0x6A82;
+constexpr uint16_t kSwNotEnoughMemory = 0x6A84;
+constexpr uint16_t kSwWrongP1P2 = 0x6B00;
+constexpr uint16_t kSwInsNotSupported = 0x6D00;
+constexpr uint16_t kSwClaNotSupported = 0x6E00;
+
+constexpr uint16_t kMasterFile = 0x3F00;
+constexpr uint32_t kShortLeMax = 256;
+
+// What is selected: nothing (after a reset), the master file, or an elementary file.
+enum class Selected { kNone, kMasterFile, kElementaryFile };
+
+// The live state of a processor card.
+struct FileSystem {
+  std::map<uint16_t, Bytes> files;
+  Selected selected = Selected::kNone;
+  uint16_t current_ef = 0;
+};
+
+// A short command APDU split into its parts.
+struct Apdu {
+  uint8_t cla = 0;
+  uint8_t ins = 0;
+  uint8_t p1 = 0;
+  uint8_t p2 = 0;
+  Bytes data;
+  bool has_le = false;
+  bool le_wildcard = false;  // Le absent or 00: "as many as there are, up to 256"
+  uint32_t ne = kShortLeMax;
+};
+
+Bytes StatusWord(uint16_t sw) {
+  return Bytes{static_cast<uint8_t>(sw >> 8), static_cast<uint8_t>(sw & 0xFF)};
+}
+
+Bytes DataAndStatus(Bytes data, uint16_t sw) {
+  Bytes sw_bytes = StatusWord(sw);
+  data.insert(data.end(), sw_bytes.begin(), sw_bytes.end());
+  return data;
+}
+
+// Splits the body after the header into Lc, data and Le (ISO 7816-3 cases 1 to 4, short form).
+// A four-byte command is how T=0 carries P3 = 00, so it asks like Le = 00.
+bool ParseApdu(const Bytes& raw, Apdu* apdu) {
+  if (raw.size() < 4) return false;
+  apdu->cla = raw[0];
+  apdu->ins = raw[1];
+  apdu->p1 = raw[2];
+  apdu->p2 = raw[3];
+  const size_t body = raw.size() - 4;
+  if (body == 0) {
+    apdu->le_wildcard = true;
+    return true;
+  }
+  const uint8_t first = raw[4];
+  if (body == 1) {
+    apdu->has_le = true;
+    apdu->le_wildcard = first == 0;
+    apdu->ne = first == 0 ? kShortLeMax : first;
+    return true;
+  }
+  if (first == 0) return false;  // extended length: not understood by this card
+  const size_t lc = first;
+  if (body == 1 + lc) {
+    apdu->data.assign(raw.begin() + 5, raw.end());
+    return true;
+  }
+  if (body == 2 + lc) {
+    apdu->data.assign(raw.begin() + 5, raw.begin() + 5 + static_cast<ptrdiff_t>(lc));
+    const uint8_t le = raw.back();
+    apdu->has_le = true;
+    apdu->le_wildcard = le == 0;
+    apdu->ne = le == 0 ? kShortLeMax : le;
+    return true;
+  }
+  return false;
+}
+
+// SELECT by file identifier: P1 00 (any file) or 02 (elementary file below the current DF), P2 00
+// or 0C; no FCI is returned. A failed selection keeps the current file.
+Bytes Select(FileSystem& fs, const Apdu& apdu) {
+  if ((apdu.p1 != 0x00 && apdu.p1 != 0x02) || (apdu.p2 != 0x00 && apdu.p2 != 0x0C)) {
+    return StatusWord(kSwWrongP1P2);
+  }
+  if (apdu.data.size() != 2) return StatusWord(kSwWrongLength);
+  const uint16_t fid = static_cast<uint16_t>(apdu.data[0] << 8 | apdu.data[1]);
+  if (fid == kMasterFile && apdu.p1 == 0x00) {
+    fs.selected = Selected::kMasterFile;
+    return StatusWord(kSwOk);
+  }
+  if (fs.files.count(fid) == 0) return StatusWord(kSwFileNotFound);
+  fs.selected = Selected::kElementaryFile;
+  fs.current_ef = fid;
+  return StatusWord(kSwOk);
+}
+
+// Common checks of READ and UPDATE BINARY: no short EF identifier (P1 bit 8), a current
+// elementary file, an offset inside it. On success *file and *offset are set.
+uint16_t LocateBinary(FileSystem& fs, const Apdu& apdu, Bytes** file, size_t* offset) {
+  if (apdu.p1 & 0x80) return kSwFunctionNotSupported;
+  if (fs.selected != Selected::kElementaryFile) return kSwNoCurrentEf;
+  *file = &fs.files[fs.current_ef];
+  *offset = static_cast<size_t>(apdu.p1) << 8 | apdu.p2;
+  return kSwOk;
+}
+
+Bytes ReadBinary(FileSystem& fs, const Apdu& apdu) {
+  if (!apdu.data.empty()) return StatusWord(kSwWrongLength);
+  Bytes* file = nullptr;
+  size_t offset = 0;
+  const uint16_t sw = LocateBinary(fs, apdu, &file, &offset);
+  if (sw != kSwOk) return StatusWord(sw);
+  if (offset >= file->size()) return StatusWord(kSwWrongP1P2);
+  const size_t available = file->size() - offset;
+  const size_t count = std::min<size_t>(available, apdu.ne);
+  Bytes data(file->begin() + static_cast<ptrdiff_t>(offset),
+             file->begin() + static_cast<ptrdiff_t>(offset + count));
+  const bool short_read = !apdu.le_wildcard && count < apdu.ne;
+  return DataAndStatus(std::move(data), short_read ? kSwEndOfFile : kSwOk);
+}
+
+Bytes UpdateBinary(FileSystem& fs, const Apdu& apdu) {
+  if (apdu.data.empty() || apdu.has_le) return StatusWord(kSwWrongLength);
+  Bytes* file = nullptr;
+  size_t offset = 0;
+  const uint16_t sw = LocateBinary(fs, apdu, &file, &offset);
+  if (sw != kSwOk) return StatusWord(sw);
+  if (offset > file->size()) return StatusWord(kSwWrongP1P2);
+  if (apdu.data.size() > file->size() - offset) return StatusWord(kSwNotEnoughMemory);
+  std::copy(apdu.data.begin(), apdu.data.end(), file->begin() + static_cast<ptrdiff_t>(offset));
+  return StatusWord(kSwOk);
+}
+
+using InsHandler = Bytes (*)(FileSystem&, const Apdu&);
+
+struct InsEntry {
+  uint8_t ins;
+  InsHandler handler;
+};
+
+constexpr InsEntry kInstructions[] = {
+    {0xA4, Select},
+    {0xB0, ReadBinary},
+    {0xD6, UpdateBinary},
+};
+
+class ProcessorCard : public Card {
+ public:
+  explicit ProcessorCard(const CardSpec& spec) : spec_(spec) { fs_.files = spec.files; }
+
+  const CardSpec& spec() const override { return spec_; }
+
+  // The files keep their contents (they are the card's EEPROM); only the selection is lost.
+  void Reset() override {
+    fs_.selected = Selected::kNone;
+    fs_.current_ef = 0;
+  }
+
+  Bytes Process(const Bytes& raw) override {
+    auto scripted = spec_.script.find(raw);
+    if (scripted != spec_.script.end()) return scripted->second;
+    if (raw.size() < 4) return StatusWord(kSwWrongLength);
+    if (raw[0] != 0x00) return StatusWord(kSwClaNotSupported);
+    const InsEntry* entry = nullptr;
+    for (const InsEntry& candidate : kInstructions) {
+      if (candidate.ins == raw[1]) entry = &candidate;
+    }
+    if (entry == nullptr) return StatusWord(kSwInsNotSupported);
+    Apdu apdu;
+    if (!ParseApdu(raw, &apdu)) return StatusWord(kSwWrongLength);
+    return entry->handler(fs_, apdu);
+  }
+
+ private:
+  CardSpec spec_;
+  FileSystem fs_;
+};
+
+}  // namespace
+
+std::unique_ptr<Card> MakeCard(const CardSpec& spec) {
+  switch (spec.kind) {
+    case CardKind::kProcessor:
+      return std::make_unique<ProcessorCard>(spec);
+  }
+  return nullptr;
+}
+
+}  // namespace cards

@@ -1,0 +1,122 @@
+// Named shared segments: the platform object and its size word, repeated requests, open-only
+// requests, argument checks and their log records.
+#include "ctapi/shared_segment.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "ctapi/ctapi.h"
+#include "support/result.h"
+#include "tests/ctapi/ctapi_fixture.h"
+
+namespace {
+
+using ctapitest::CtapiTest;
+
+class SharedSegmentTest : public CtapiTest {
+ protected:
+  std::string UniqueName(const char* base) { return base + std::to_string(getpid()); }
+  size_t Records(const std::string& function) {
+    std::string log = testutil::ReadFile(log_);
+    size_t count = 0;
+    for (size_t at = log.find("M: SMEM F: " + function + "\r\n"); at != std::string::npos;
+         at = log.find("M: SMEM F: " + function + "\r\n", at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(SharedSegmentTest, CreateWritesTheSizeWordInFront) {
+  std::string name = UniqueName("KVTEST-");
+  void* payload = nullptr;
+  uint32_t size = 0;
+  ASSERT_EQ(ctapi::GetMem(name.c_str(), 1104, nullptr, &payload, &size), kResultOk);
+  ASSERT_NE(payload, nullptr);
+  EXPECT_EQ(size, 1104u);
+  const auto* view = static_cast<const uint8_t*>(payload) - 4;
+  EXPECT_EQ(view[0] | view[1] << 8 | view[2] << 16 | view[3] << 24, 1104);
+
+  struct stat st;
+  std::string object = "/dev/shm/m_" + name;
+  ASSERT_EQ(stat(object.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 1108);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+
+  // The same name again: the same block and the creator's size, whatever is asked.
+  void* again = nullptr;
+  uint32_t again_size = 0;
+  ASSERT_EQ(ctapi::GetMem(name.c_str(), 50, nullptr, &again, &again_size), kResultOk);
+  EXPECT_EQ(again, payload);
+  EXPECT_EQ(again_size, 1104u);
+  shm_unlink(("/m_" + name).c_str());
+}
+
+TEST_F(SharedSegmentTest, OpenOnlyOfAMissingSegment) {
+  void* payload = reinterpret_cast<void*>(0x1);
+  uint32_t size = 77;
+  EXPECT_EQ(ctapi::GetMem(UniqueName("KVMISSING-").c_str(), 0, nullptr, &payload, &size),
+            kResultOk);
+  EXPECT_EQ(payload, nullptr);
+  EXPECT_EQ(size, 0u);
+  EXPECT_FALSE(testutil::FileExists(log_));
+}
+
+TEST_F(SharedSegmentTest, ArgumentChecksInOrder) {
+  void* payload = nullptr;
+  uint32_t size = 0;
+  int own = 0;
+  struct Case {
+    const char* name;
+    void** out;
+    uint32_t* out_size;
+    void* own;
+    const char* text;
+  };
+  const Case cases[] = {
+      {nullptr, &payload, &size, nullptr, "pszSMEMName=NULL"},
+      {"", &payload, &size, nullptr, "pszSMEMName is empty"},
+      {"", nullptr, nullptr, &own, "pszSMEMName is empty"},
+      {"X", nullptr, &size, nullptr, "ppSMEM=NULL"},
+      {"X", &payload, nullptr, nullptr, "pulSMEMSize=NULL"},
+      {"X", &payload, &size, &own, "self provided pointers are not supported"},
+  };
+  size_t records = 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(ctapi::GetMem(c.name, 10, c.own, c.out, c.out_size), kErrIllegalArgument) << c.text;
+    records += 1;
+    EXPECT_EQ(Records("GetMemInternal"), records) << c.text;
+    EXPECT_EQ(Records("GetMem"), records) << c.text;
+    std::string log = testutil::ReadFile(log_);
+    EXPECT_NE(log.find(std::string("|") + c.text + " "), std::string::npos) << c.text;
+  }
+  EXPECT_NE(testutil::ReadFile(log_).find("E: 81300006 L: "), std::string::npos);
+}
+
+TEST_F(SharedSegmentTest, TerminalTableSegment) {
+  sim::ReaderSpec reader;
+  reader.name = "TREVANO Kelvane Birch 0";
+  sim::AddReader(reader);
+  ASSERT_EQ(CT_init(1, 1), OK);
+  struct stat st;
+  ASSERT_EQ(stat("/dev/shm/m_KV-CTAPI", &st), 0);
+  EXPECT_EQ(st.st_size, 1108);
+  std::string bytes = testutil::ReadFile("/dev/shm/m_KV-CTAPI");
+  ASSERT_EQ(bytes.size(), 1108u);
+  uint32_t size_word = 0;
+  memcpy(&size_word, bytes.data(), 4);
+  EXPECT_EQ(size_word, 1104u);
+  // The slot record sits right behind the size word.
+  uint32_t in_use = 0;
+  memcpy(&in_use, bytes.data() + 4, 4);
+  EXPECT_EQ(in_use, 1u);
+  EXPECT_EQ(std::string(bytes.data() + 4 + 0x30), "TREVANO Kelvane Birch 0");
+  EXPECT_EQ(CT_close(1), OK);
+}
+
+}  // namespace
