@@ -1,0 +1,387 @@
+// kv-vicc: a virtual card for the vsmartcard vpcd reader driver, so that a real pcscd serves the
+// same card models (sim/cards) as the in-process reader simulator. A Linux-only test tool, not
+// part of the library, so it speaks POSIX sockets directly.
+//
+// The vpcd link: vpcd listens on a TCP port per slot, kv-vicc connects. Every frame is a
+// two-byte big-endian length and the payload. A one-byte payload is a control byte (00 power
+// off, 01 power on, 02 reset, 04 get ATR - only the last one is answered, with the ATR); a longer
+// payload is a command APDU, answered with exactly one frame holding the response.
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "sim/cards/card.h"
+
+namespace {
+
+using cards::Bytes;
+
+constexpr char kUsage[] =
+    "usage: kv-vicc --port N [--host HOST] [--atr HEX] [--protocols N] [--script CMD=RSP]...\n"
+    "               [--file FID=HEX]... [--retry-ms N] [--verbose]\n"
+    "  --port N          vpcd port of the slot (vpcd slot s of a reader listens on its port + s)\n"
+    "  --host HOST       where vpcd runs (default 127.0.0.1)\n"
+    "  --atr HEX         answer to reset (default 3B021450)\n"
+    "  --protocols N     1 = T=0, 2 = T=1, 3 = both (default 3)\n"
+    "  --script CMD=RSP  answer the command APDU CMD with RSP (data and SW1 SW2); repeatable\n"
+    "  --file FID=HEX    transparent elementary file FID (4 hex digits) below 3F00; repeatable\n"
+    "  --retry-ms N      how long to keep trying to (re)connect to vpcd (default 10000)\n"
+    "  --verbose         log every control byte and APDU on stderr\n";
+
+// vpcd's control bytes.
+constexpr uint8_t kCtrlPowerOff = 0x00;
+constexpr uint8_t kCtrlPowerOn = 0x01;
+constexpr uint8_t kCtrlReset = 0x02;
+constexpr uint8_t kCtrlGetAtr = 0x04;
+
+constexpr size_t kMaxFrame = 0xFFFF;
+constexpr int kFirstBackoffMs = 10;
+constexpr int kMaxBackoffMs = 250;
+
+struct Options {
+  std::string host = "127.0.0.1";
+  uint16_t port = 0;
+  uint32_t retry_ms = 10000;
+  bool verbose = false;
+  cards::CardSpec spec;
+};
+
+// How a wait or a transfer ended.
+enum class Outcome { kDone, kSignal, kClosed, kTimeout, kError };
+
+bool ParseHex(const char* text, Bytes* out) {
+  if (text == nullptr || out == nullptr) return false;
+  out->clear();
+  int high = -1;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const char c = *p;
+    if (c == ' ' || c == ':') continue;
+    int nibble = -1;
+    if (c >= '0' && c <= '9') nibble = c - '0';
+    if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
+    if (nibble < 0) return false;
+    if (high < 0) {
+      high = nibble;
+    } else {
+      out->push_back(static_cast<uint8_t>(high << 4 | nibble));
+      high = -1;
+    }
+  }
+  return high < 0;
+}
+
+bool ParseUnsigned(const char* text, unsigned long max, unsigned long* out) {
+  if (text == nullptr || out == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = strtoul(text, &end, 0);
+  if (errno != 0 || *end != '\0' || value > max || text[0] == '-') return false;
+  *out = value;
+  return true;
+}
+
+// "LEFT=RIGHT" with both sides in hex.
+bool ParseHexPair(const char* text, Bytes* left, Bytes* right) {
+  if (text == nullptr) return false;
+  const char* equals = strchr(text, '=');
+  if (equals == nullptr) return false;
+  const std::string first(text, static_cast<size_t>(equals - text));
+  return ParseHex(first.c_str(), left) && ParseHex(equals + 1, right) && !left->empty();
+}
+
+std::string Hex(const uint8_t* data, size_t length) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (size_t i = 0; i < length; ++i) {
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 0xF];
+  }
+  return text;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "--verbose") {
+      options->verbose = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      fprintf(stderr, "kv-vicc: %s needs a value\n", name.c_str());
+      return false;
+    }
+    const char* value = argv[++i];
+    unsigned long number = 0;
+    Bytes left;
+    Bytes right;
+    bool ok = true;
+    if (name == "--port") {
+      ok = ParseUnsigned(value, 0xFFFF, &number) && number != 0;
+      options->port = static_cast<uint16_t>(number);
+    } else if (name == "--host") {
+      ok = *value != '\0';
+      options->host = value;
+    } else if (name == "--atr") {
+      ok = ParseHex(value, &left) && left.size() >= 2 && left.size() <= 33;
+      options->spec.atr = left;
+    } else if (name == "--protocols") {
+      ok = ParseUnsigned(value, 3, &number) && number != 0;
+      options->spec.protocols = static_cast<uint32_t>(number);
+    } else if (name == "--script") {
+      ok = ParseHexPair(value, &left, &right) && right.size() >= 2;
+      options->spec.script[left] = right;
+    } else if (name == "--file") {
+      ok = ParseHexPair(value, &left, &right) && left.size() == 2;
+      if (ok) options->spec.files[static_cast<uint16_t>(left[0] << 8 | left[1])] = right;
+    } else if (name == "--retry-ms") {
+      ok = ParseUnsigned(value, 600000, &number);
+      options->retry_ms = static_cast<uint32_t>(number);
+    } else {
+      fprintf(stderr, "kv-vicc: unknown option %s\n", name.c_str());
+      return false;
+    }
+    if (!ok) {
+      fprintf(stderr, "kv-vicc: bad value for %s: %s\n", name.c_str(), value);
+      return false;
+    }
+  }
+  if (options->port == 0) {
+    fprintf(stderr, "kv-vicc: --port is required\n");
+    return false;
+  }
+  return true;
+}
+
+int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits until fd is ready for `events` (fd < 0: just waits) or a termination signal arrives on
+// signal_fd; timeout_ms < 0 waits without limit.
+Outcome WaitFor(int fd, short events, int signal_fd, int timeout_ms) {
+  pollfd fds[2] = {{signal_fd, POLLIN, 0}, {fd, events, 0}};
+  for (;;) {
+    const int ready = poll(fds, fd >= 0 ? 2 : 1, timeout_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Outcome::kError;
+    if (ready == 0) return Outcome::kTimeout;
+    if (fds[0].revents != 0) return Outcome::kSignal;
+    return Outcome::kDone;
+  }
+}
+
+// Reads exactly `length` bytes. TCP_QUICKACK is switched on before every receive (the kernel
+// drops it again on its own): vpcd writes the length and the payload separately, and with a
+// delayed ACK here its Nagle algorithm would hold the payload back for some 40 ms.
+Outcome ReadExact(int fd, int signal_fd, uint8_t* buffer, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    const Outcome waited = WaitFor(fd, POLLIN, signal_fd, -1);
+    if (waited != Outcome::kDone) return waited;
+    const ssize_t got = recv(fd, buffer + done, length - done, 0);
+    if (got == 0) return Outcome::kClosed;
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return errno == ECONNRESET ? Outcome::kClosed : Outcome::kError;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return Outcome::kDone;
+}
+
+// One frame in one write, so that the length never waits for an ACK on its own.
+Outcome SendFrame(int fd, const Bytes& payload) {
+  if (payload.size() > kMaxFrame) return Outcome::kError;
+  Bytes frame;
+  frame.reserve(payload.size() + 2);
+  frame.push_back(static_cast<uint8_t>(payload.size() >> 8));
+  frame.push_back(static_cast<uint8_t>(payload.size() & 0xFF));
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  size_t done = 0;
+  while (done < frame.size()) {
+    const ssize_t sent = send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return errno == EPIPE || errno == ECONNRESET ? Outcome::kClosed : Outcome::kError;
+    done += static_cast<size_t>(sent);
+  }
+  return Outcome::kDone;
+}
+
+// One connection attempt to every address of the host; the socket or -1.
+int ConnectOnce(const Options& options, int signal_fd, int timeout_ms, bool* signalled) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* addresses = nullptr;
+  const std::string port = std::to_string(options.port);
+  const int resolved = getaddrinfo(options.host.c_str(), port.c_str(), &hints, &addresses);
+  if (resolved != 0) {
+    fprintf(stderr, "kv-vicc: %s: %s\n", options.host.c_str(), gai_strerror(resolved));
+    return -1;
+  }
+  int connected = -1;
+  for (addrinfo* a = addresses; a != nullptr && connected < 0 && !*signalled; a = a->ai_next) {
+    const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) continue;
+    int error = 0;
+    if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+      error = errno;
+      if (error == EINPROGRESS) {
+        const Outcome waited = WaitFor(fd, POLLOUT, signal_fd, timeout_ms);
+        *signalled = waited == Outcome::kSignal;
+        socklen_t size = sizeof error;
+        if (waited != Outcome::kDone || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+          error = ETIMEDOUT;
+        }
+      }
+    }
+    if (error == 0) {
+      // Blocking from here on: every receive is preceded by a poll, and sends may then block.
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      const int on = 1;
+      setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+      connected = fd;
+    } else {
+      close(fd);
+    }
+  }
+  freeaddrinfo(addresses);
+  return connected;
+}
+
+// Tries to connect for up to retry_ms, backing off between attempts; the socket, or -1 when the
+// time is up or a termination signal arrived (then *signalled is set).
+int Connect(const Options& options, int signal_fd, bool* signalled) {
+  const int64_t deadline = NowMs() + options.retry_ms;
+  int backoff_ms = kFirstBackoffMs;
+  for (;;) {
+    const int64_t left = deadline - NowMs();
+    const int fd =
+        ConnectOnce(options, signal_fd, left > 0 ? static_cast<int>(left) : 0, signalled);
+    if (fd >= 0 || *signalled) return fd;
+    const int64_t remaining = deadline - NowMs();
+    if (remaining <= 0) return -1;
+    const int pause = static_cast<int>(remaining < backoff_ms ? remaining : backoff_ms);
+    if (WaitFor(-1, 0, signal_fd, pause) == Outcome::kSignal) {
+      *signalled = true;
+      return -1;
+    }
+    backoff_ms = backoff_ms * 2 > kMaxBackoffMs ? kMaxBackoffMs : backoff_ms * 2;
+  }
+}
+
+// Answers vpcd until it closes the connection, a signal arrives or the link fails.
+Outcome Serve(int fd, int signal_fd, cards::Card& card, bool verbose) {
+  Bytes payload;
+  for (;;) {
+    uint8_t header[2];
+    Outcome outcome = ReadExact(fd, signal_fd, header, sizeof header);
+    if (outcome != Outcome::kDone) return outcome;
+    payload.resize(static_cast<size_t>(header[0] << 8 | header[1]));
+    if (payload.empty()) continue;
+    outcome = ReadExact(fd, signal_fd, payload.data(), payload.size());
+    if (outcome != Outcome::kDone) return outcome;
+    if (payload.size() == 1) {
+      // vpcd asks for the ATR at every presence poll (400 ms); only the rest is worth a line.
+      if (verbose && payload[0] != kCtrlGetAtr) {
+        fprintf(stderr, "kv-vicc: control %02X\n", payload[0]);
+      }
+      switch (payload[0]) {
+        case kCtrlPowerOn:
+        case kCtrlReset:
+          card.Reset();
+          break;
+        case kCtrlGetAtr:
+          outcome = SendFrame(fd, card.spec().atr);
+          break;
+        case kCtrlPowerOff:
+        default:
+          break;
+      }
+    } else {
+      const Bytes response = card.Process(payload);
+      if (verbose) {
+        fprintf(stderr, "kv-vicc: C-APDU %s R-APDU %s\n",
+                Hex(payload.data(), payload.size()).c_str(),
+                Hex(response.data(), response.size()).c_str());
+      }
+      outcome = SendFrame(fd, response);
+    }
+    if (outcome != Outcome::kDone) return outcome;
+  }
+}
+
+// SIGTERM, SIGINT and SIGHUP arrive on a descriptor, so that every wait can end on them.
+int OpenSignalFd() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return -1;
+  signal(SIGPIPE, SIG_IGN);
+  return signalfd(-1, &set, SFD_CLOEXEC);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (argc < 1 || argv == nullptr || !ParseOptions(argc, argv, &options)) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
+  std::unique_ptr<cards::Card> card = cards::MakeCard(options.spec);
+  const int signal_fd = OpenSignalFd();
+  if (card == nullptr || signal_fd < 0) {
+    fprintf(stderr, "kv-vicc: cannot set up the card or the signal handling\n");
+    return 1;
+  }
+  int status = 0;
+  for (;;) {
+    bool signalled = false;
+    const int fd = Connect(options, signal_fd, &signalled);
+    if (signalled) break;
+    if (fd < 0) {
+      fprintf(stderr, "kv-vicc: no vpcd at %s port %u within %u ms\n", options.host.c_str(),
+              options.port, options.retry_ms);
+      status = 1;
+      break;
+    }
+    if (options.verbose) {
+      fprintf(stderr, "kv-vicc: connected to %s port %u\n", options.host.c_str(), options.port);
+    }
+    // A new connection is a card freshly inserted.
+    card->Reset();
+    const Outcome outcome = Serve(fd, signal_fd, *card, options.verbose);
+    close(fd);
+    if (outcome == Outcome::kSignal) break;
+    if (outcome == Outcome::kError) {
+      fprintf(stderr, "kv-vicc: link to vpcd failed: %s\n", strerror(errno));
+    } else if (options.verbose) {
+      fprintf(stderr, "kv-vicc: vpcd closed the connection, reconnecting\n");
+    }
+  }
+  close(signal_fd);
+  return status;
+}
