@@ -492,12 +492,9 @@ Result SCardGetAttrib(CardHandle card, uint32_t attribute, uint8_t* value, uint3
     Connection* connection = FindConnection(card);
     if (connection == nullptr) return kInvalidHandle;
     call.context = connection->context;
-    Reader* reader = sim::internal::FindReaderById(connection->reader_id);
-    if (reader == nullptr) return kReaderUnavailable;
-    if (IsCardConnection(*connection)) {
-      const Result checked = CheckConnection(*connection, &reader);
-      if (checked != kSuccess) return checked;
-    }
+    Reader* reader = nullptr;
+    const Result checked = CheckConnection(*connection, &reader);
+    if (checked != kSuccess) return checked;
     cards::Bytes answer;
     if (attribute == kAttrAtrString) {
       if (!reader->card) return kNoSmartcard;
@@ -531,12 +528,9 @@ Result SCardControl(CardHandle card, uint32_t control_code, const void* input,
     Connection* connection = FindConnection(card);
     if (connection == nullptr) return kInvalidHandle;
     call.context = connection->context;
-    Reader* reader = sim::internal::FindReaderById(connection->reader_id);
-    if (reader == nullptr) return kReaderUnavailable;
-    if (IsCardConnection(*connection)) {
-      const Result checked = CheckConnection(*connection, &reader);
-      if (checked != kSuccess) return checked;
-    }
+    Reader* reader = nullptr;
+    const Result checked = CheckConnection(*connection, &reader);
+    if (checked != kSuccess) return checked;
     GetState().controls.push_back(sim::ControlRecord{reader->spec.name, control_code, call.input});
     return sim::internal::DriverControl(*reader, control_code, in, input_length,
                                         static_cast<uint8_t*>(output), output_length, returned);

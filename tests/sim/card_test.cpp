@@ -89,7 +89,7 @@ TEST_F(CardTest, UpdateBinaryWritesTheLiveCardAndSurvivesAReset) {
   ASSERT_EQ(SelectEf(0x2F02), kOk);
   EXPECT_EQ(Send({0x00, 0xB0, 0x00, 0x00, 0x00}),
             (Bytes{0x10, 0x11, 0xC0, 0xC1, 0x14, 0x15, 0x90, 0x00}));
-  EXPECT_EQ(card_->spec().files.at(0x2F02)[2], 0x12);  // the spec stays as it was
+  EXPECT_EQ(card_->spec().files.at(0x2F02)[2], 0x12);  // the CardSpec stays as it was
 }
 
 TEST_F(CardTest, UpdateBinaryRefusesWritesOutsideTheFile) {
