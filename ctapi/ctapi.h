@@ -37,11 +37,19 @@ extern "C" {
 #define CTAPI_PORT_KEEP_POWER 0x200
 
 int8_t CTAPI_CALL CT_init(uint16_t ctn, uint16_t pn);
+/* Sends `command` (lenc bytes) to the terminal (*dad = CTAPI_AD_CT) or to its card
+ * (*dad = CTAPI_AD_ICC1) from *sad (CTAPI_AD_HOST or CTAPI_AD_REMOTE_HOST). *lenr is the
+ * capacity of `response` on entry and the length of the answer (ending in SW1 SW2) on return;
+ * the addresses come back exchanged. */
+int8_t CTAPI_CALL CT_data(uint16_t ctn, uint8_t* dad, uint8_t* sad, uint16_t lenc,
+                          const uint8_t* command, uint16_t* lenr, uint8_t* response);
 int8_t CTAPI_CALL CT_close(uint16_t ctn);
 
 /* The same calls under the reader maker's names; they share every terminal with the
  * standard names. */
 int8_t CTAPI_CALL CTKORVIKV_init(uint16_t ctn, uint16_t pn);
+int8_t CTAPI_CALL CTKORVIKV_data(uint16_t ctn, uint8_t* dad, uint8_t* sad, uint16_t lenc,
+                                 const uint8_t* command, uint16_t* lenr, uint8_t* response);
 int8_t CTAPI_CALL CTKORVIKV_close(uint16_t ctn);
 
 #ifdef __cplusplus

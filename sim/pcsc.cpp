@@ -220,7 +220,7 @@ Look LookAtReaders(ReaderState* states, uint32_t count, Result* result) {
         state.current_state == kStateUnaware || (state.current_state & kComparedBits) != bits;
     state.event_state = bits | (differs ? kStateChanged : 0);
     if (reader->card) {
-      const cards::Bytes& atr = reader->card->spec().atr;
+      const cards::Bytes& atr = reader->card->Atr();
       state.atr_length = static_cast<uint32_t>(std::min<size_t>(atr.size(), kMaxAtrSize));
       memcpy(state.atr, atr.data(), state.atr_length);
     }
@@ -498,7 +498,7 @@ Result SCardGetAttrib(CardHandle card, uint32_t attribute, uint8_t* value, uint3
     cards::Bytes answer;
     if (attribute == kAttrAtrString) {
       if (!reader->card) return kNoSmartcard;
-      answer = reader->card->spec().atr;
+      answer = reader->card->Atr();
     } else if (attribute == kAttrCurrentProtocolType) {
       for (int shift = 0; shift < 32; shift += 8) {
         answer.push_back(static_cast<uint8_t>(connection->protocol >> shift));

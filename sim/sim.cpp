@@ -146,7 +146,8 @@ void Reset() {
   internal::State& state = GetState();
   state.service_running = true;
   state.now_ms = 0;
-  state.next_handle = 0;
+  // Handles keep counting: code that remembers something per card handle (memlink) must not
+  // meet a handle of an earlier test again.
   state.next_reader_id = 0;
   state.next_card_serial = 0;
   state.next_event_seq = 0;

@@ -73,7 +73,8 @@ struct Call {
 };
 
 // Back to a machine with no readers, a running resource manager, time 0, empty call log and no
-// faults pending. Call it at the start of every test.
+// faults pending. Call it at the start of every test. Context and card handles are never handed
+// out twice in a process, not even after a reset.
 void Reset();
 
 // The resource manager: when it is not running, SCardEstablishContext answers kNoService.

@@ -1,9 +1,12 @@
 // Card models: the processor card, which answers scripted commands and otherwise serves a small
 // ISO 7816-4 file system of transparent elementary files below the master file (SELECT by file
-// identifier, READ BINARY, UPDATE BINARY). Only short APDUs are understood.
+// identifier, READ BINARY, UPDATE BINARY). Only short APDUs are understood. The memory cards
+// are in memory_card.cpp.
 #include "sim/cards/card.h"
 
 #include <algorithm>
+
+#include "sim/cards/memory_card.h"
 
 namespace cards {
 namespace {
@@ -198,6 +201,10 @@ std::unique_ptr<Card> MakeCard(const CardSpec& spec) {
   switch (spec.kind) {
     case CardKind::kProcessor:
       return std::make_unique<ProcessorCard>(spec);
+    case CardKind::kTwoWire:
+    case CardKind::kThreeWire:
+    case CardKind::kI2c:
+      return MakeMemoryCard(spec);
   }
   return nullptr;
 }

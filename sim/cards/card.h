@@ -11,18 +11,50 @@ namespace cards {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class CardKind { kProcessor };  // memory cards follow
+// Processor cards answer ISO 7816-4 commands; the three synchronous memory-card families answer
+// the reader's storage-card commands (class FF), as a PC/SC reader with storage-card support
+// serves them on the card's behalf.
+enum class CardKind { kProcessor, kTwoWire, kThreeWire, kI2c };
 
 struct CardSpec {
   CardKind kind = CardKind::kProcessor;
-  Bytes atr = {0x3B, 0x02, 0x14, 0x50};  // answer to reset
-  uint32_t protocols = 0x3;              // 1 = T=0, 2 = T=1, 3 = both
+  // Answer to reset of a processor card. A memory card's answer to reset is what the reader
+  // reports for it, made at power-on: 3B 04 and its first four memory bytes (2- and 3-wire
+  // cards) or 3B 04 49 32 43 2E ("I2C."); this field is not used for them.
+  // The default has interface bytes (TD1, TD2: T=0 and T=1), as every processor card that the
+  // library tells apart from a memory card does.
+  Bytes atr = {0x3B, 0x82, 0x80, 0x01, 0x14, 0x50};
+  uint32_t protocols = 0x3;  // 1 = T=0, 2 = T=1, 3 = both
   // Scripted answers: a command APDU that is a key here gets the mapped response (data and
-  // SW1 SW2). Everything else goes to the card's small file system.
+  // SW1 SW2). Everything else goes to the card's small file system or, for a memory card, to
+  // its storage-card commands.
   std::map<Bytes, Bytes> script;
   // Transparent elementary files below the master file (3F00), by file identifier, with their
   // contents at insertion. UPDATE BINARY changes the live card, never this spec.
   std::map<uint16_t, Bytes> files;
+
+  // ---- Memory cards ----
+  // Contents from address 0 at insertion; the rest of the memory reads FF. Writes change the
+  // live card, never this spec.
+  Bytes memory;
+  // Size in bytes; 0 is the family's own: 256 (2-wire), 1024 (3-wire), 256 (I2C). Other values
+  // are taken within 128..65536.
+  uint32_t memory_size = 0;
+  // The code: 3 bytes (2-wire) or 2 bytes (3-wire); empty means all FF (the transport code).
+  Bytes pin;
+  // Error counter at insertion; -1 means all tries left: 7 (2-wire: 3 bits, 7 = 3 tries,
+  // 3 = 2, 1 = 1, 0 = blocked) or 0xFF (3-wire: one set bit per try left, 8 tries, cleared from
+  // the least significant bit on; 0x00 = blocked). The 3-wire counter lives at memory_size - 3.
+  int error_counter = -1;
+  // 2-wire: protection bits over the first 32 bytes, bit n for address n (bit n % 8 of
+  // protection byte n / 8); 1 = the byte can still be changed, 0 = protected for good.
+  uint32_t protection = 0xFFFFFFFF;
+  // 3-wire: the card has no code; the last three bytes (counter and code area) are plain memory.
+  bool pin_area_plain = false;
+  // I2C: address width in bytes (1 or 2) the card understands.
+  uint8_t address_width = 1;
+  // I2C: writes to address 0 are acknowledged (90 00) but leave the byte as it was.
+  bool first_byte_fixed = false;
 };
 
 // A card in a reader: the live state of one card (selected file, memory, power).
@@ -30,6 +62,9 @@ class Card {
  public:
   virtual ~Card() = default;
   virtual const CardSpec& spec() const = 0;
+  // The answer to reset as the reader reports it. For a memory card it is made from the memory
+  // at power-on (construction and Reset), so writes show in it only after the next reset.
+  virtual const Bytes& Atr() const { return spec().atr; }
   // Power-on and reset: back to the state after an answer to reset.
   virtual void Reset() = 0;
   // One command APDU in, one response (data and SW1 SW2) out.

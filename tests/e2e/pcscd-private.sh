@@ -58,7 +58,7 @@ alive_with() {
   stat=$(cat "/proc/$pid/stat" 2>/dev/null) || return 1
   stat=${stat##*) }
   case ${stat:0:1} in Z | X) return 1 ;; esac
-  cmdline=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) || return 1
+  cmdline=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline") || return 1
   [[ $cmdline == *"$marker"* ]]
 }
 

@@ -403,7 +403,7 @@ TEST_F(SimGetAttribTest, AtrAndProtocolWithLengthQueryAndShortBuffer) {
   ASSERT_EQ(Connect(kBirch, pcsc::kShareShared, 3, &card), pcsc::kSuccess);
   uint32_t length = 0;
   ASSERT_EQ(pcsc::SCardGetAttrib(card, pcsc::kAttrAtrString, nullptr, &length), pcsc::kSuccess);
-  EXPECT_EQ(length, 4u);
+  EXPECT_EQ(length, CardWith(3).atr.size());
   uint8_t value[8] = {};
   length = 3;
   EXPECT_EQ(pcsc::SCardGetAttrib(card, pcsc::kAttrAtrString, value, &length),

@@ -34,14 +34,26 @@ using cards::Bytes;
 constexpr char kUsage[] =
     "usage: kv-vicc --port N [--host HOST] [--atr HEX] [--protocols N] [--script CMD=RSP]...\n"
     "               [--file FID=HEX]... [--retry-ms N] [--verbose]\n"
+    "               [--memory 2wire|3wire|3wire-nopin|i2c [--memory-data HEX] [--size N]\n"
+    "                [--pin HEX] [--error-counter N] [--protection N] [--addr-width 1|2]\n"
+    "                [--fixed-first-byte]]\n"
     "  --port N          vpcd port of the slot (vpcd slot s of a reader listens on its port + s)\n"
     "  --host HOST       where vpcd runs (default 127.0.0.1)\n"
-    "  --atr HEX         answer to reset (default 3B021450)\n"
+    "  --atr HEX         answer to reset (default 3B8280011450)\n"
     "  --protocols N     1 = T=0, 2 = T=1, 3 = both (default 3)\n"
     "  --script CMD=RSP  answer the command APDU CMD with RSP (data and SW1 SW2); repeatable\n"
     "  --file FID=HEX    transparent elementary file FID (4 hex digits) below 3F00; repeatable\n"
     "  --retry-ms N      how long to keep trying to (re)connect to vpcd (default 10000)\n"
-    "  --verbose         log every control byte and APDU on stderr\n";
+    "  --verbose         log every control byte and APDU on stderr\n"
+    "A memory card instead of a processor card (its ATR is made from its memory):\n"
+    "  --memory FAMILY   2wire, 3wire (with a code), 3wire-nopin (no code) or i2c\n"
+    "  --memory-data HEX contents from address 0 (the rest reads FF)\n"
+    "  --size N          memory size in bytes, 128 to 65536 (default 256; 3-wire 1024)\n"
+    "  --pin HEX         the code: 3 bytes (2wire) or 2 bytes (3wire); default all FF\n"
+    "  --error-counter N error counter (default 7 on 2wire, 0xFF on 3wire: all tries left)\n"
+    "  --protection N    2wire protection bits, bit n for address n, 1 = writable (default all)\n"
+    "  --addr-width N    i2c address width in bytes, 1 or 2 (default 1)\n"
+    "  --fixed-first-byte i2c: writes to address 0 are acknowledged but change nothing\n";
 
 // vpcd's control bytes.
 constexpr uint8_t kCtrlPowerOff = 0x00;
@@ -115,11 +127,56 @@ std::string Hex(const uint8_t* data, size_t length) {
   return text;
 }
 
+// The memory-card families of --memory.
+struct MemoryFamily {
+  const char* name;
+  cards::CardKind kind;
+  bool pin_area_plain;
+};
+constexpr MemoryFamily kMemoryFamilies[] = {
+    {"2wire", cards::CardKind::kTwoWire, false},
+    {"3wire", cards::CardKind::kThreeWire, false},
+    {"3wire-nopin", cards::CardKind::kThreeWire, true},
+    {"i2c", cards::CardKind::kI2c, false},
+};
+
+bool ParseMemoryFamily(const char* text, cards::CardSpec* spec) {
+  for (const MemoryFamily& family : kMemoryFamilies) {
+    if (strcmp(text, family.name) == 0) {
+      spec->kind = family.kind;
+      spec->pin_area_plain = family.pin_area_plain;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The memory-card options only make sense together with --memory, and the code must have the
+// family's length.
+bool CheckMemoryOptions(const cards::CardSpec& spec, bool memory_options) {
+  if (spec.kind == cards::CardKind::kProcessor) {
+    if (memory_options) fprintf(stderr, "kv-vicc: memory-card options need --memory\n");
+    return !memory_options;
+  }
+  const size_t code_length = spec.kind == cards::CardKind::kTwoWire ? 3 : 2;
+  if (!spec.pin.empty() && spec.pin.size() != code_length) {
+    fprintf(stderr, "kv-vicc: --pin needs %zu bytes for this card\n", code_length);
+    return false;
+  }
+  return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options* options) {
+  bool memory_options = false;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--verbose") {
       options->verbose = true;
+      continue;
+    }
+    if (name == "--fixed-first-byte") {
+      options->spec.first_byte_fixed = true;
+      memory_options = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -152,6 +209,32 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (name == "--retry-ms") {
       ok = ParseUnsigned(value, 600000, &number);
       options->retry_ms = static_cast<uint32_t>(number);
+    } else if (name == "--memory") {
+      ok = ParseMemoryFamily(value, &options->spec);
+    } else if (name == "--memory-data") {
+      ok = ParseHex(value, &left) && left.size() <= 65536;
+      options->spec.memory = left;
+      memory_options = true;
+    } else if (name == "--size") {
+      ok = ParseUnsigned(value, 65536, &number) && number >= 128;
+      options->spec.memory_size = static_cast<uint32_t>(number);
+      memory_options = true;
+    } else if (name == "--pin") {
+      ok = ParseHex(value, &left) && !left.empty();
+      options->spec.pin = left;
+      memory_options = true;
+    } else if (name == "--error-counter") {
+      ok = ParseUnsigned(value, 0xFF, &number);
+      options->spec.error_counter = static_cast<int>(number);
+      memory_options = true;
+    } else if (name == "--protection") {
+      ok = ParseUnsigned(value, 0xFFFFFFFF, &number);
+      options->spec.protection = static_cast<uint32_t>(number);
+      memory_options = true;
+    } else if (name == "--addr-width") {
+      ok = ParseUnsigned(value, 2, &number) && number != 0;
+      options->spec.address_width = static_cast<uint8_t>(number);
+      memory_options = true;
     } else {
       fprintf(stderr, "kv-vicc: unknown option %s\n", name.c_str());
       return false;
@@ -165,7 +248,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     fprintf(stderr, "kv-vicc: --port is required\n");
     return false;
   }
-  return true;
+  return CheckMemoryOptions(options->spec, memory_options);
 }
 
 int64_t NowMs() {
@@ -312,7 +395,7 @@ Outcome Serve(int fd, int signal_fd, cards::Card& card, bool verbose) {
           card.Reset();
           break;
         case kCtrlGetAtr:
-          outcome = SendFrame(fd, card.spec().atr);
+          outcome = SendFrame(fd, card.Atr());
           break;
         case kCtrlPowerOff:
         default:

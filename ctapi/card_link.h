@@ -1,0 +1,28 @@
+// The library's ways of reaching the card and the reader that every command handler shares:
+// the status query, the connect sequence (with the O2Micro rule) and the reconnect.
+#pragma once
+
+#include <cstdint>
+
+#include "ctapi/slots.h"
+#include "pcsc/pcsc.h"
+
+namespace ctapi {
+
+// One SCardGetStatusChangeA on the slot's reader with the given time-out and current state;
+// *event_state receives the reported state (also when the call fails).
+pcsc::Result QueryReader(const TerminalSlot& slot, uint32_t timeout_ms, uint32_t current_state,
+                         uint32_t* event_state);
+
+// True for readers whose name begins with "O2Micro": they are connected with T=1 first.
+bool IsO2MicroReader(const TerminalSlot& slot);
+
+// A shared connection into card_handle and active_protocol: O2Micro readers T=1, then T=0;
+// every other reader T=0 | T=1. The result of the last call made.
+pcsc::Result ConnectSequence(TerminalSlot& slot);
+
+// Reconnects card_handle in shared mode with `initialization`, the protocol into
+// active_protocol: O2Micro readers T=1, then T=0; every other reader T=0 | T=1.
+pcsc::Result ReconnectSequence(TerminalSlot& slot, uint32_t initialization);
+
+}  // namespace ctapi

@@ -1,0 +1,58 @@
+// The entry of every command to a memory card: the connection is refreshed, the class checked,
+// and the instruction routed to its emulation.
+#include "ctapi/card_link.h"
+#include "ctapi/command.h"
+#include "ctapi/result.h"
+#include "ctapi/slots.h"
+#include "memcard/memcard.h"
+
+namespace memcard {
+namespace {
+
+using ctapi::StatusWord;
+
+struct MemoryRoute {
+  uint8_t ins;
+  ctapi::CardTransport handler;  // null: not offered yet, answered as an unknown instruction
+};
+
+// VERIFY, CHANGE REFERENCE DATA, SELECT FILE, READ BINARY, UPDATE BINARY, READ and WRITE
+// PROTECTION MEMORY.
+constexpr MemoryRoute kMemoryRoutes[] = {
+    {0x20, nullptr}, {0x24, nullptr}, {0xA4, nullptr}, {0xB0, nullptr},
+    {0xD6, nullptr}, {0xF0, nullptr}, {0xF1, nullptr},
+};
+
+int8_t Answer(uint16_t* lenr, uint8_t* response, StatusWord sw) {
+  ctapi::PutStatusWord(response, 0, lenr, sw);
+  return OK;
+}
+
+}  // namespace
+
+int8_t MemoryCardCommand(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
+                         uint8_t* response) {
+  ctapi::TerminalSlot& slot = ctapi::Slot(slot_index);
+  const pcsc::Result connected =
+      slot.card_handle == ctapi::kNoCardHandle
+          ? pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared,
+                                pcsc::kProtocolT0 | pcsc::kProtocolT1, &slot.card_handle,
+                                &slot.active_protocol)
+          : pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared,
+                                 pcsc::kProtocolT0 | pcsc::kProtocolT1, pcsc::kLeaveCard,
+                                 &slot.active_protocol);
+  if (ctapi::MapSCardResult(connected, nullptr) != OK) {
+    return Answer(lenr, response, ctapi::kSwTransmissionError);
+  }
+  // CLA and INS are the least a command carries.
+  if (*lenc < 2 || !command) return Answer(lenr, response, ctapi::kSwWrongLength);
+  if (command[0] != 0x00) return Answer(lenr, response, ctapi::kSwWrongClass);
+  for (const MemoryRoute& route : kMemoryRoutes) {
+    if (route.ins == command[1] && route.handler) {
+      return route.handler(slot_index, lenc, command, lenr, response);
+    }
+  }
+  return Answer(lenr, response, ctapi::kSwUnknownInstruction);
+}
+
+}  // namespace memcard

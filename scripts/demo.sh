@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The main job: a CT-API session through libctkorvin.so on virtual readers, printed as a
+# transcript a person can follow. On a fresh Debian 12 machine it installs what it needs
+# (install-deps.sh), builds the developer preset (the library, ctkorvin-cli, kv-vicc and
+# kv-pcsc-wait), starts a private pcscd with two vpcd readers and kv-vicc cards in them
+# (tests/e2e/pcscd-private.sh) and talks to the cards with ctkorvin-cli. Everything it starts is
+# stopped before it ends.
+#
+#   scripts/demo.sh
+#
+# The private pcscd needs root (a mount namespace over /run/pcscd); as another user that part
+# runs through sudo. KV_DEMO_PORT_BASE picks the four vpcd ports (default 35980).
+# Exit status: 0 when every CT-API call of the session returned OK, 1 otherwise.
+set -euo pipefail
+
+readonly kProcessorReader="TREVANO Kelvane Birch"
+readonly kMemoryReader="TREVANO Kelvane Alder"
+# A T=0 processor card: historical bytes "KVIC", the file 2F01 holding "Hello, CT-API!" and one
+# scripted answer. Over T=0 the library sends 80 CA 9F 7F 00 as its four header bytes, so that
+# is the form the script knows.
+processor_card="--atr 3B44004B564943 --file 2F01=48656C6C6F2C2043542D41504921"
+processor_card+=" --script 80CA9F7F=4B562D564943439000"
+readonly processor_card
+# A 2-wire memory card whose memory starts with the header A2 13 10 91.
+readonly kMemoryCard="--memory 2wire --memory-data A2131091"
+
+here=$(cd "$(dirname "$0")" && pwd)
+self="$here/$(basename "$0")"
+root=$(cd "$here/.." && pwd)
+build="$root/build/dev"
+
+# --- the transcript (runs inside the private stack) -------------------------------------------
+
+failures=0
+
+heading() {
+  printf '\n== %s\n' "$*"
+}
+
+# Runs ctkorvin-cli, shows its command line first; a failure is counted, not fatal.
+cli() {
+  local shown=("ctkorvin-cli" "$@")
+  printf '$ %s\n' "${shown[*]}"
+  "$build/tools/ctkorvin-cli" "$@" || failures=$((failures + 1))
+}
+
+transcript() {
+  heading "The readers: every port from 1 to 244 that opens, named by the vendor command 20 FF 00 00 00"
+  cli list
+
+  heading "Port 1: the processor card in \"$kProcessorReader 0\""
+  cli session --port 1 <<'EOF'
+# The terminal: who made it, what it has, what is in its slot
+ct 20 13 00 46 00
+ct 20 13 00 81 00
+ct 20 13 01 80 00
+# The card is in the slot but not powered yet
+icc 00 B0 00 00 00
+# REQUEST ICC powers the card and answers its ATR
+ct 20 12 01 01 00
+ct 20 13 01 80 00
+# SELECT FILE 2F01 and READ BINARY (over T=0, Le 00 travels as the four header bytes)
+icc 00 A4 00 0C 02 2F 01
+icc 00 B0 00 00 00
+# Four bytes from offset 7
+icc 00 B0 00 07 04
+# A command the card answers from its script
+icc 80 CA 9F 7F 00
+# A file the card does not have, and a terminal command with a wrong P1
+icc 00 A4 00 0C 02 4F 99
+ct 20 12 00 00
+EOF
+
+  heading "Port 20: the memory card in \"$kMemoryReader 0\""
+  cli session --port 20 <<'EOF'
+# REQUEST ICC: a memory card answers with its four header bytes and 90 00
+ct 20 12 01 01 00
+ct 20 13 01 80 00
+EOF
+
+  if ((failures)); then
+    heading "$failures step(s) failed"
+    return 1
+  fi
+  heading "Done: every CT-API call returned OK"
+}
+
+# --- the private stack (root) ------------------------------------------------------------------
+
+stack() {
+  local workdir status=0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "demo: the private pcscd needs root (a mount namespace over /run/pcscd); run: sudo $self" >&2
+    return 1
+  fi
+  workdir=$(mktemp -d /tmp/ctkorvin-demo.XXXXXX)
+  # shellcheck disable=SC2064 # the folder is known now
+  trap "rm -rf '$workdir'" EXIT
+  export KV_VICC="$build/tools/kv-vicc"
+  export KV_PCSC_WAIT="$build/tests/e2e/kv-pcsc-wait"
+  export KV_E2E_PORT_BASE="${1:-${KV_DEMO_PORT_BASE:-35980}}"
+  echo "Starting a private pcscd with the vpcd readers \"$kProcessorReader\" (ports 1 and 2) and"
+  echo "\"$kMemoryReader\" (ports 20 and 21): a processor card in the first slot of the one, a"
+  echo "2-wire memory card in the first slot of the other (kv-vicc)."
+  "$root/tests/e2e/pcscd-private.sh" run "$workdir" \
+    --card "0:0=$processor_card" --card "1:0=$kMemoryCard" \
+    "$kProcessorReader" "$kMemoryReader" -- bash "$self" --transcript || status=$?
+  return "$status"
+}
+
+# --- install, build, run -----------------------------------------------------------------------
+
+main() {
+  cd "$root"
+  bash scripts/install-deps.sh
+  local log="$root/build/demo-build.log"
+  mkdir -p "$root/build"
+  echo "Building the library, ctkorvin-cli, kv-vicc and kv-pcsc-wait (log: build/demo-build.log)"
+  if ! { cmake --preset dev && cmake --build --preset dev --target ctkorvin ctkorvin-cli kv-vicc \
+    kv-pcsc-wait; } >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "demo: the build failed; the whole log is $log" >&2
+    return 1
+  fi
+
+  if [ "$(id -u)" -eq 0 ]; then
+    stack
+  elif command -v sudo >/dev/null; then
+    echo "The private pcscd needs root (a mount namespace over /run/pcscd): asking sudo."
+    sudo bash "$self" --stack "${KV_DEMO_PORT_BASE:-}"
+  else
+    echo "demo: the private pcscd needs root (a mount namespace over /run/pcscd) and there is" >&2
+    echo "no sudo; run the demo as root: scripts/demo.sh" >&2
+    return 1
+  fi
+}
+
+case "${1:-}" in
+--transcript) transcript ;;
+--stack) stack "${2:-}" ;;
+"") main ;;
+*)
+  sed -n '9p' "$0" | sed 's/^# *//' >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,218 @@
+// ctkorvin-cli: try a card reader by hand through the CT-API, the way an application sees it.
+// "list" finds the ports that open and names their readers; "session" opens one port and sends
+// the commands of a small script (stdin or -e arguments) to the terminal or the card, printing
+// every exchange as a readable transcript. It uses nothing but CT_init, CT_data and CT_close.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ctapi/ctapi.h"
+#include "tools/ctkorvin-cli/transcript.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: ctkorvin-cli list [--ctn C]\n"
+    "       ctkorvin-cli session --port N [--ctn C] [-e CMD]...\n"
+    "  list     open every port from 1 to 244 and print the reader name of each that opens\n"
+    "  session  open port N as terminal C (default 1) and run commands, one per line, from\n"
+    "           stdin or from the -e arguments:\n"
+    "             ct <hex>    command to the terminal (DAD 1), e.g. ct 20 12 01 01 00\n"
+    "             icc <hex>   command to the card (DAD 0), e.g. icc 00 B0 00 00 00\n"
+    "             # text      printed as it stands\n"
+    "exit status: 0 when every CT-API call returned OK, 1 otherwise, 2 on a usage error\n";
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr uint16_t kFirstPort = 1;
+constexpr uint16_t kLastPort = 244;
+constexpr uint8_t kSadHost = CTAPI_AD_HOST;
+constexpr uint16_t kResponseCapacity = 4096;
+const cli::Bytes kReaderNameCommand = {0x20, 0xFF, 0x00, 0x00, 0x00};
+
+struct Options {
+  std::string mode;
+  uint16_t ctn = 1;
+  long port = -1;  // -1: not given
+  std::vector<std::string> commands;
+};
+
+bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
+  if (text == nullptr || *text == '\0' || *text == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = strtoul(text, &end, 0);
+  if (errno != 0 || *end != '\0' || value > max) return false;
+  *out = value;
+  return true;
+}
+
+bool Usage(const char* problem) {
+  if (problem != nullptr) fprintf(stderr, "ctkorvin-cli: %s\n", problem);
+  fputs(kUsage, stderr);
+  return false;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  if (argc < 2) return Usage(nullptr);
+  options->mode = argv[1];
+  if (options->mode != "list" && options->mode != "session") return Usage("unknown command");
+  for (int i = 2; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (i + 1 >= argc) return Usage((name + " needs a value").c_str());
+    const char* value = argv[++i];
+    unsigned long number = 0;
+    if (name == "--ctn") {
+      if (!ParseNumber(value, 0xFFFF, &number)) return Usage("--ctn wants 0 to 65535");
+      options->ctn = static_cast<uint16_t>(number);
+    } else if (name == "--port" && options->mode == "session") {
+      if (!ParseNumber(value, 0xFFFF, &number)) return Usage("--port wants 0 to 65535");
+      options->port = static_cast<long>(number);
+    } else if (name == "-e" && options->mode == "session") {
+      options->commands.push_back(value);
+    } else {
+      return Usage(("unknown option " + name).c_str());
+    }
+  }
+  if (options->mode == "session" && options->port < 0) return Usage("session needs --port");
+  return true;
+}
+
+// One CT_data call; the answer as the exchange record of the transcript.
+cli::Exchange Send(uint16_t ctn, cli::Target target, const cli::Bytes& command) {
+  cli::Exchange exchange;
+  exchange.target = target;
+  exchange.command = command;
+  uint8_t dad = target == cli::Target::kCt ? CTAPI_AD_CT : CTAPI_AD_ICC1;
+  uint8_t sad = kSadHost;
+  uint16_t lenr = kResponseCapacity;
+  std::vector<uint8_t> response(kResponseCapacity);
+  exchange.code = CT_data(ctn, &dad, &sad, static_cast<uint16_t>(command.size()), command.data(),
+                          &lenr, response.data());
+  exchange.answer_sad = sad;
+  // A failure that left *lenr at the capacity wrote no answer.
+  const bool answered =
+      lenr <= kResponseCapacity && !(exchange.code != OK && lenr == kResponseCapacity);
+  if (answered) exchange.response.assign(response.begin(), response.begin() + lenr);
+  return exchange;
+}
+
+void Print(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines)
+    printf("%s\n", line.c_str());
+  fflush(stdout);
+}
+
+std::string CodeText(int code) {
+  std::string text = cli::ReturnCodeName(code);
+  return code == OK ? text : text + " (" + std::to_string(code) + ")";
+}
+
+int List(uint16_t ctn) {
+  int found = 0;
+  bool failed = false;
+  for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
+    if (CT_init(ctn, port) != OK) continue;
+    ++found;
+    const cli::Exchange exchange = Send(ctn, cli::Target::kCt, kReaderNameCommand);
+    const cli::Bytes& answer = exchange.response;
+    const bool named = exchange.code == OK && answer.size() >= 2 &&
+                       answer[answer.size() - 2] == 0x90 && answer[answer.size() - 1] == 0x00;
+    if (named) {
+      printf("port %u: %.*s\n", port, static_cast<int>(answer.size() - 2),
+             reinterpret_cast<const char*>(answer.data()));
+    } else {
+      printf("port %u: (no reader name: %s, answer %s)\n", port, CodeText(exchange.code).c_str(),
+             cli::HexText(answer).c_str());
+      failed = failed || exchange.code != OK;
+    }
+    const int8_t closed = CT_close(ctn);
+    if (closed != OK) {
+      printf("port %u: CT_close(ctn %u): %s\n", port, ctn, CodeText(closed).c_str());
+      failed = true;
+    }
+    fflush(stdout);
+  }
+  if (found == 0) {
+    printf("no port from %u to %u opens\n", kFirstPort, kLastPort);
+    return kExitFailed;
+  }
+  return failed ? kExitFailed : kExitOk;
+}
+
+// Runs one script line; false when the line was not understood.
+bool RunLine(uint16_t ctn, const std::string& text, bool* failed) {
+  const cli::ScriptLine line = cli::ParseScriptLine(text);
+  switch (line.kind) {
+    case cli::LineKind::kBlank:
+      return true;
+    case cli::LineKind::kComment:
+      printf("%s\n", line.text.c_str());
+      fflush(stdout);
+      return true;
+    case cli::LineKind::kBad:
+      fflush(stdout);
+      fprintf(stderr, "ctkorvin-cli: not understood: %s (%s)\n", text.c_str(), line.text.c_str());
+      return false;
+    case cli::LineKind::kCommand:
+      break;
+  }
+  const cli::Exchange exchange = Send(ctn, line.target, line.command);
+  Print(cli::FormatExchange(exchange));
+  if (exchange.code != OK) *failed = true;
+  return true;
+}
+
+int Session(const Options& options) {
+  // Arguments are checked before the terminal is opened: a typo there is a usage error.
+  for (const std::string& command : options.commands) {
+    const cli::ScriptLine line = cli::ParseScriptLine(command);
+    if (line.kind == cli::LineKind::kBad) {
+      fprintf(stderr, "ctkorvin-cli: -e '%s': %s\n", command.c_str(), line.text.c_str());
+      return kExitUsage;
+    }
+  }
+  const uint16_t port = static_cast<uint16_t>(options.port);
+  const int8_t opened = CT_init(options.ctn, port);
+  printf("CT_init(ctn %u, port %u): %s\n", options.ctn, port, CodeText(opened).c_str());
+  fflush(stdout);
+  if (opened != OK) return kExitFailed;
+
+  bool failed = false;
+  bool misunderstood = false;
+  if (!options.commands.empty()) {
+    for (const std::string& command : options.commands)
+      RunLine(options.ctn, command, &failed);
+  } else {
+    std::string text;
+    while (std::getline(std::cin, text)) {
+      if (!RunLine(options.ctn, text, &failed)) misunderstood = true;
+    }
+  }
+
+  const int8_t closed = CT_close(options.ctn);
+  printf("CT_close(ctn %u): %s\n", options.ctn, CodeText(closed).c_str());
+  fflush(stdout);
+  if (misunderstood) return kExitUsage;
+  return failed || closed != OK ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && argv != nullptr &&
+      (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  Options options;
+  if (argc < 1 || argv == nullptr || !ParseOptions(argc, argv, &options)) return kExitUsage;
+  return options.mode == "list" ? List(options.ctn) : Session(options);
+}
