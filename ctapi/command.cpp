@@ -58,11 +58,15 @@ void PutStatusWord(uint8_t* response, uint16_t at, uint16_t* lenr, StatusWord sw
   *lenr = static_cast<uint16_t>(at + 2);
 }
 
+int8_t StatusOnly(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code) {
+  PutStatusWord(response, 0, lenr, sw);
+  return code;
+}
+
 int8_t ReplyStatus(uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response, StatusWord sw,
                    int8_t code) {
   AddressReplyFromTerminal(sad, dad);
-  PutStatusWord(response, 0, lenr, sw);
-  return code;
+  return StatusOnly(lenr, response, sw, code);
 }
 
 }  // namespace ctapi

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
+#include "ctapi/ctapi.h"
 #include "ctapi/result.h"
+#include "ctapi/slots.h"
 
 namespace ctapi {
 
@@ -48,5 +50,22 @@ int8_t ReplyStatus(uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response
 
 // Writes SW1 SW2 at response[at] and sets *lenr = at + 2 (the caller has checked the room).
 void PutStatusWord(uint8_t* response, uint16_t at, uint16_t* lenr, StatusWord sw);
+
+// An answer that is only a status word, addresses untouched; returns `code`.
+int8_t StatusOnly(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code = 0);
+
+// The frame of a terminal-command handler: arguments checked (-1 for missing pointers or a
+// table not attached, -11 for a response of fewer than 2 bytes), `body` run on the slot, and
+// the addresses turned round once, whatever the outcome.
+template <typename Body>
+int8_t RunHandler(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response,
+                  const CommandApdu& command, Body body) {
+  if (!sad || !dad || !lenr || !response || slot < 0 || slot >= kSlotCount || !IsAttached()) {
+    return ERR_INVALID;
+  }
+  const int8_t code = *lenr < 2 ? ERR_MEMORY : body(Slot(slot), lenr, response, command);
+  AddressReplyFromTerminal(sad, dad);
+  return code;
+}
 
 }  // namespace ctapi

@@ -53,24 +53,6 @@ constexpr uint8_t kUnitReaderClass = 0x70;  // 0x70 + bit number, bits 0 to 4
 constexpr uint32_t kReaderClassBits = 5;
 constexpr uint32_t kMaxUnits = kMaxCardSlots + 3 + kReaderClassBits;
 
-int8_t Status(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code = OK) {
-  PutStatusWord(response, 0, lenr, sw);
-  return code;
-}
-
-// Checks the entry's pointers and the response's room, runs `body` and turns the reply's
-// addresses round once: *sad = CT, *dad = the caller's SAD.
-template <typename Body>
-int8_t RunHandler(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response,
-                  const CommandApdu& command, Body body) {
-  if (!sad || !dad || !lenr || !response || slot < 0 || slot >= kSlotCount || !IsAttached()) {
-    return ERR_INVALID;
-  }
-  const int8_t code = *lenr < 2 ? ERR_MEMORY : body(Slot(slot), lenr, response, command);
-  AddressReplyFromTerminal(sad, dad);
-  return code;
-}
-
 // The family text for the slot's reader, or null. The name is taken up to 127 characters.
 const char* FamilyTextOf(const TerminalSlot& slot) {
   uint32_t length = 0;
@@ -90,7 +72,7 @@ const char* FamilyTextOf(const TerminalSlot& slot) {
 int8_t ManufacturerData(const TerminalSlot& slot, uint16_t* lenr, uint8_t* response) {
   const char* family = FamilyTextOf(slot);
   const uint32_t f = family ? static_cast<uint32_t>(std::strlen(family)) : 0;
-  if (*lenr < 19 + f) return Status(lenr, response, kSwExecutionError, ERR_MEMORY);
+  if (*lenr < 19 + f) return StatusOnly(lenr, response, kSwExecutionError, ERR_MEMORY);
   response[0] = kTagManufacturer;
   response[1] = static_cast<uint8_t>(kIdentityLength + f);
   std::memcpy(response + 2, kIdentity, kIdentityLength);
@@ -128,7 +110,7 @@ int8_t FunctionalUnits(const TerminalSlot& slot, uint16_t* lenr, uint8_t* respon
     if (slot.reader_class & (1u << bit))
       units[count++] = static_cast<uint8_t>(kUnitReaderClass + bit);
   }
-  if (count + 4 > *lenr) return Status(lenr, response, kSwExecutionError, ERR_MEMORY);
+  if (count + 4 > *lenr) return StatusOnly(lenr, response, kSwExecutionError, ERR_MEMORY);
   response[0] = kTagFunctionalUnits;
   response[1] = static_cast<uint8_t>(count);
   std::memcpy(response + 2, units, count);
@@ -138,41 +120,42 @@ int8_t FunctionalUnits(const TerminalSlot& slot, uint16_t* lenr, uint8_t* respon
 
 int8_t TerminalStatus(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                       const CommandApdu& command) {
-  if (command.header_only == 1) return Status(lenr, response, kSwWrongLength);
-  if (command.le != 0) return Status(lenr, response, kSwWrongLe);
+  if (command.header_only == 1) return StatusOnly(lenr, response, kSwWrongLength);
+  if (command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
   switch (command.p2) {
     case kTagManufacturer:
       return ManufacturerData(slot, lenr, response);
     case kTagIccStatus: {
-      if (*lenr < kIccStatusLength) return Status(lenr, response, kSwExecutionError, ERR_MEMORY);
+      if (*lenr < kIccStatusLength)
+        return StatusOnly(lenr, response, kSwExecutionError, ERR_MEMORY);
       uint32_t event_state = 0;
       const pcsc::Result result =
           QueryReader(slot, kShortQueryMs, pcsc::kStateUnaware, &event_state);
       if (result != pcsc::kSuccess) {
-        return Status(lenr, response, kSwExecutionError, MapSCardResult(result, nullptr));
+        return StatusOnly(lenr, response, kSwExecutionError, MapSCardResult(result, nullptr));
       }
       return IccStatus(slot, event_state, lenr, response);
     }
     case kTagFunctionalUnits:
       return FunctionalUnits(slot, lenr, response);
     default:
-      return Status(lenr, response, kSwWrongParameters);
+      return StatusOnly(lenr, response, kSwWrongParameters);
   }
 }
 
 int8_t CardStatus(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                   const CommandApdu& command) {
-  if (command.header_only == 1) return Status(lenr, response, kSwWrongLength);
-  if (command.le != 0) return Status(lenr, response, kSwWrongLe);
-  if (command.p2 != kTagIccStatus) return Status(lenr, response, kSwWrongParameters);
+  if (command.header_only == 1) return StatusOnly(lenr, response, kSwWrongLength);
+  if (command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
+  if (command.p2 != kTagIccStatus) return StatusOnly(lenr, response, kSwWrongParameters);
   uint32_t event_state = 0;
   const pcsc::Result result = QueryReader(slot, kShortQueryMs, pcsc::kStateUnaware, &event_state);
   if (result != pcsc::kSuccess) {
     StatusWord sw = kSwExecutionError;
     MapSCardResult(result, &sw);
-    return Status(lenr, response, sw);
+    return StatusOnly(lenr, response, sw);
   }
-  if (*lenr < kIccStatusLength) return Status(lenr, response, kSwExecutionError, ERR_MEMORY);
+  if (*lenr < kIccStatusLength) return StatusOnly(lenr, response, kSwExecutionError, ERR_MEMORY);
   return IccStatus(slot, event_state, lenr, response);
 }
 

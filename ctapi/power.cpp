@@ -43,24 +43,6 @@ bool IsVuzodedReader(const TerminalSlot& slot) {
   return StartsWith(slot.reader_name, "Vuzoded") || StartsWith(slot.reader_name, "FSC");
 }
 
-int8_t Status(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code = OK) {
-  PutStatusWord(response, 0, lenr, sw);
-  return code;
-}
-
-// Checks the entry's pointers and the response's room, runs `body` and turns the reply's
-// addresses round once: *sad = CT, *dad = the caller's SAD.
-template <typename Body>
-int8_t RunHandler(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response,
-                  const CommandApdu& command, Body body) {
-  if (!sad || !dad || !lenr || !response || slot < 0 || slot >= kSlotCount || !IsAttached()) {
-    return ERR_INVALID;
-  }
-  const int8_t code = *lenr < 2 ? ERR_MEMORY : body(Slot(slot), lenr, response, command);
-  AddressReplyFromTerminal(sad, dad);
-  return code;
-}
-
 // A connect that failed may leave a handle of 0 behind; it is no connection.
 void ForgetNullHandle(TerminalSlot& slot) {
   if (slot.card_handle == 0) slot.card_handle = kNoCardHandle;
@@ -90,7 +72,7 @@ int8_t AnswerPowerUp(int index, TerminalSlot& slot, AtrData choice, bool kept_po
   uint32_t atr_length = kAtrBufferSize;
   if (pcsc::SCardGetAttrib(slot.card_handle, pcsc::kAttrAtrString, atr, &atr_length) !=
       pcsc::kSuccess) {
-    return Status(lenr, response, kSwExecutionError);
+    return StatusOnly(lenr, response, kSwExecutionError);
   }
   if (atr_length > kAtrBufferSize) atr_length = kAtrBufferSize;
   slot.memory_card = 0;
@@ -98,7 +80,7 @@ int8_t AnswerPowerUp(int index, TerminalSlot& slot, AtrData choice, bool kept_po
   if (atr_length > kAtrBufferSize) atr_length = kAtrBufferSize;
   if (slot.card_refused == 1) {
     ForgetNullHandle(slot);
-    return Status(lenr, response, kSwExecutionError);
+    return StatusOnly(lenr, response, kSwExecutionError);
   }
 
   const bool memory_card = slot.memory_card == 1;
@@ -120,7 +102,7 @@ int8_t AnswerPowerUp(int index, TerminalSlot& slot, AtrData choice, bool kept_po
     }
     needed = (k > count ? k : count) + 2;
   }
-  if (needed > *lenr) return Status(lenr, response, kSwExecutionError, ERR_MEMORY);
+  if (needed > *lenr) return StatusOnly(lenr, response, kSwExecutionError, ERR_MEMORY);
 
   std::memcpy(response, atr + first, count);
   const StatusWord sw = kept_powered ? kSwKeptPowered : memory_card ? kSwSuccess : kSwProcessorCard;
@@ -131,26 +113,26 @@ int8_t AnswerPowerUp(int index, TerminalSlot& slot, AtrData choice, bool kept_po
 
 int8_t ResetTerminal(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                      const CommandApdu& command) {
-  if (command.lc != 0 || command.le != 0) return Status(lenr, response, kSwWrongLe);
-  if (command.p2 != 0x00) return Status(lenr, response, kSwWrongParameters);
+  if (command.lc != 0 || command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
+  if (command.p2 != 0x00) return StatusOnly(lenr, response, kSwWrongParameters);
   if (slot.card_handle != kNoCardHandle) {
     pcsc::SCardDisconnect(slot.card_handle, pcsc::kResetCard);
     slot.card_handle = kNoCardHandle;
   }
   slot.icc_active = 0;
   slot.card_refused = 1;
-  return Status(lenr, response, kSwSuccess);
+  return StatusOnly(lenr, response, kSwSuccess);
 }
 
 int8_t ResetIcc(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                 const CommandApdu& command) {
-  if (command.lc != 0 || command.le != 0) return Status(lenr, response, kSwWrongLe);
-  if (command.p2 > 2) return Status(lenr, response, kSwWrongParameters);
+  if (command.lc != 0 || command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
+  if (command.p2 > 2) return StatusOnly(lenr, response, kSwWrongParameters);
   uint32_t event_state = 0;
   if (QueryReader(slot, kResetQueryMs, pcsc::kStateUnaware, &event_state) != pcsc::kSuccess) {
-    return Status(lenr, response, kSwExecutionError);
+    return StatusOnly(lenr, response, kSwExecutionError);
   }
-  if (event_state & pcsc::kStateEmpty) return Status(lenr, response, kSwNoCard);
+  if (event_state & pcsc::kStateEmpty) return StatusOnly(lenr, response, kSwNoCard);
 
   pcsc::Result outcome;
   if (slot.card_handle != kNoCardHandle) {
@@ -163,7 +145,7 @@ int8_t ResetIcc(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* response
   }
   if (outcome != pcsc::kSuccess) {
     ForgetNullHandle(slot);
-    return Status(lenr, response, kSwExecutionError);
+    return StatusOnly(lenr, response, kSwExecutionError);
   }
   const AtrData choice = command.p2 == 0x01   ? AtrData::kWhole
                          : command.p2 == 0x02 ? AtrData::kHistorical
@@ -189,10 +171,10 @@ bool RequestWaitSeconds(const CommandApdu& command, uint32_t* seconds, StatusWor
 
 int8_t RequestCard(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                    const CommandApdu& command) {
-  if (command.le != 0) return Status(lenr, response, kSwWrongLe);
+  if (command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
   uint32_t wait_s = 0;
   StatusWord refusal = kSwWrongParameters;
-  if (!RequestWaitSeconds(command, &wait_s, &refusal)) return Status(lenr, response, refusal);
+  if (!RequestWaitSeconds(command, &wait_s, &refusal)) return StatusOnly(lenr, response, refusal);
 
   if (wait_s != 0) {
     uint32_t event_state = 0;
@@ -202,7 +184,7 @@ int8_t RequestCard(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* respo
                            &event_state);
     }
     // Other failures of the wait are left to the connect below.
-    if (result == pcsc::kTimeout) return Status(lenr, response, kSwNotDone);
+    if (result == pcsc::kTimeout) return StatusOnly(lenr, response, kSwNotDone);
   }
 
   bool kept_powered = false;
@@ -226,7 +208,8 @@ int8_t RequestCard(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* respo
   }
   if (outcome != pcsc::kSuccess) {
     DropConnection(slot);
-    return Status(lenr, response, outcome == pcsc::kRemovedCard ? kSwNoCard : kSwExecutionError);
+    return StatusOnly(lenr, response,
+                      outcome == pcsc::kRemovedCard ? kSwNoCard : kSwExecutionError);
   }
   const AtrData choice = (command.p2 & 0x0F) == 0x01   ? AtrData::kWhole
                          : (command.p2 & 0x0F) == 0x02 ? AtrData::kHistorical
@@ -236,11 +219,11 @@ int8_t RequestCard(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* respo
 
 int8_t Deactivate(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                   const CommandApdu& command) {
-  if (command.le != 0 || command.lc != 0) return Status(lenr, response, kSwWrongLength);
+  if (command.le != 0 || command.lc != 0) return StatusOnly(lenr, response, kSwWrongLength);
   uint32_t event_state = 0;
   if (QueryReader(slot, 0, pcsc::kStateUnaware, &event_state) != pcsc::kSuccess ||
       (event_state & pcsc::kStateEmpty)) {
-    return Status(lenr, response, kSwNoCard);
+    return StatusOnly(lenr, response, kSwNoCard);
   }
   if (slot.card_handle == kNoCardHandle) {
     pcsc::CardHandle card = 0;
@@ -250,20 +233,20 @@ int8_t Deactivate(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
     if (connected != pcsc::kSuccess) {
       StatusWord sw = kSwExecutionError;
       MapSCardResult(connected, &sw);
-      return Status(lenr, response, sw);
+      return StatusOnly(lenr, response, sw);
     }
     slot.card_handle = card;
     slot.active_protocol = protocol;
   }
   const pcsc::Result disconnected = pcsc::SCardDisconnect(slot.card_handle, pcsc::kUnpowerCard);
   slot.card_handle = kNoCardHandle;
-  if (disconnected != pcsc::kSuccess) return Status(lenr, response, kSwExecutionError);
+  if (disconnected != pcsc::kSuccess) return StatusOnly(lenr, response, kSwExecutionError);
 
   const pcsc::Result queried = QueryReader(slot, kShortQueryMs, pcsc::kStateUnaware, &event_state);
   if (queried != pcsc::kSuccess) {
-    return Status(lenr, response, kSwExecutionError, MapSCardResult(queried, nullptr));
+    return StatusOnly(lenr, response, kSwExecutionError, MapSCardResult(queried, nullptr));
   }
-  return Status(lenr, response, (event_state & pcsc::kStateEmpty) ? kSwSuccess : kSwNotDone);
+  return StatusOnly(lenr, response, (event_state & pcsc::kStateEmpty) ? kSwSuccess : kSwNotDone);
 }
 
 // The time-out of EJECT ICC in milliseconds from its data field: one byte of seconds, or data
@@ -296,7 +279,7 @@ bool EjectTimeoutMs(const CommandApdu& command, uint32_t* timeout_ms, StatusWord
 }
 
 int8_t Eject(TerminalSlot& slot, uint16_t* lenr, uint8_t* response, const CommandApdu& command) {
-  if (command.le != 0) return Status(lenr, response, kSwWrongLe);
+  if (command.le != 0) return StatusOnly(lenr, response, kSwWrongLe);
   uint8_t protocol_value[4];
   uint32_t protocol_length = sizeof protocol_value;
   if (pcsc::SCardGetAttrib(slot.card_handle, pcsc::kAttrCurrentProtocolType, protocol_value,
@@ -305,37 +288,38 @@ int8_t Eject(TerminalSlot& slot, uint16_t* lenr, uint8_t* response, const Comman
   }
   uint32_t timeout_ms = 0;
   StatusWord refusal = kSwWrongParameters;
-  if (!EjectTimeoutMs(command, &timeout_ms, &refusal)) return Status(lenr, response, refusal);
+  if (!EjectTimeoutMs(command, &timeout_ms, &refusal)) return StatusOnly(lenr, response, refusal);
 
   if (slot.card_handle != kNoCardHandle) {
     if (pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared, kBothProtocols, pcsc::kResetCard,
                              &slot.active_protocol) != pcsc::kSuccess) {
-      return Status(lenr, response, kSwSuccess);  // no card to eject
+      return StatusOnly(lenr, response, kSwSuccess);  // no card to eject
     }
   } else {
     pcsc::CardHandle card = 0;
     uint32_t protocol = 0;
     if (pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared, kBothProtocols,
                             &card, &protocol) != pcsc::kSuccess) {
-      return Status(lenr, response, kSwSuccess);
+      return StatusOnly(lenr, response, kSwSuccess);
     }
     slot.card_handle = card;
     slot.active_protocol = protocol;
   }
   pcsc::SCardDisconnect(slot.card_handle, pcsc::kUnpowerCard);
   slot.card_handle = kNoCardHandle;
-  if (timeout_ms == 0) return Status(lenr, response, kSwSuccess);
+  if (timeout_ms == 0) return StatusOnly(lenr, response, kSwSuccess);
 
   uint32_t event_state = 0;
   if (QueryReader(slot, kShortQueryMs, pcsc::kStateUnaware, &event_state) != pcsc::kSuccess) {
-    return Status(lenr, response, kSwSuccess);
+    return StatusOnly(lenr, response, kSwSuccess);
   }
-  if (event_state & pcsc::kStateEmpty) return Status(lenr, response, kSwProcessorCard);
+  if (event_state & pcsc::kStateEmpty) return StatusOnly(lenr, response, kSwProcessorCard);
   // Waits for the removal: the state just seen, change bit and all, is the one to leave.
   const pcsc::Result waited = QueryReader(slot, timeout_ms, event_state, &event_state);
-  if (waited == pcsc::kTimeout) return Status(lenr, response, kSwNotDone);
-  if (waited != pcsc::kSuccess) return Status(lenr, response, kSwSuccess);
-  return Status(lenr, response, (event_state & pcsc::kStateEmpty) ? kSwProcessorCard : kSwNotDone);
+  if (waited == pcsc::kTimeout) return StatusOnly(lenr, response, kSwNotDone);
+  if (waited != pcsc::kSuccess) return StatusOnly(lenr, response, kSwSuccess);
+  return StatusOnly(lenr, response,
+                    (event_state & pcsc::kStateEmpty) ? kSwProcessorCard : kSwNotDone);
 }
 
 }  // namespace
@@ -365,7 +349,7 @@ int8_t ResetCt(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* re
                     [slot](TerminalSlot& s, uint16_t* n, uint8_t* r, const CommandApdu& c) {
                       if (c.p1 == 0x00) return ResetTerminal(s, n, r, c);
                       if (c.p1 == 0x01) return ResetIcc(slot, s, n, r, c);
-                      return Status(n, r, kSwWrongParameters);
+                      return StatusOnly(n, r, kSwWrongParameters);
                     });
 }
 

@@ -2,6 +2,7 @@
 #include "ctapi/transport.h"
 
 #include "ctapi/card_link.h"
+#include "ctapi/command.h"
 #include "ctapi/result.h"
 #include "ctapi/slots.h"
 #include "pcsc/pcsc.h"
@@ -12,10 +13,7 @@ namespace {
 constexpr uint32_t kPciLength = 8;
 
 int8_t TransmissionError(uint16_t* lenr, uint8_t* response) {
-  response[0] = kSwTransmissionError.sw1;
-  response[1] = kSwTransmissionError.sw2;
-  *lenr = 2;
-  return OK;
+  return StatusOnly(lenr, response, kSwTransmissionError);
 }
 
 }  // namespace

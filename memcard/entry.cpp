@@ -9,8 +9,6 @@
 namespace memcard {
 namespace {
 
-using ctapi::StatusWord;
-
 struct MemoryRoute {
   uint8_t ins;
   ctapi::CardTransport handler;  // null: not offered yet, answered as an unknown instruction
@@ -22,11 +20,6 @@ constexpr MemoryRoute kMemoryRoutes[] = {
     {0x20, nullptr}, {0x24, nullptr}, {0xA4, nullptr}, {0xB0, nullptr},
     {0xD6, nullptr}, {0xF0, nullptr}, {0xF1, nullptr},
 };
-
-int8_t Answer(uint16_t* lenr, uint8_t* response, StatusWord sw) {
-  ctapi::PutStatusWord(response, 0, lenr, sw);
-  return OK;
-}
 
 }  // namespace
 
@@ -42,17 +35,17 @@ int8_t MemoryCardCommand(int slot_index, uint16_t* lenc, const uint8_t* command,
                                  pcsc::kProtocolT0 | pcsc::kProtocolT1, pcsc::kLeaveCard,
                                  &slot.active_protocol);
   if (ctapi::MapSCardResult(connected, nullptr) != OK) {
-    return Answer(lenr, response, ctapi::kSwTransmissionError);
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwTransmissionError);
   }
   // CLA and INS are the least a command carries.
-  if (*lenc < 2 || !command) return Answer(lenr, response, ctapi::kSwWrongLength);
-  if (command[0] != 0x00) return Answer(lenr, response, ctapi::kSwWrongClass);
+  if (*lenc < 2 || !command) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
+  if (command[0] != 0x00) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongClass);
   for (const MemoryRoute& route : kMemoryRoutes) {
     if (route.ins == command[1] && route.handler) {
       return route.handler(slot_index, lenc, command, lenr, response);
     }
   }
-  return Answer(lenr, response, ctapi::kSwUnknownInstruction);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwUnknownInstruction);
 }
 
 }  // namespace memcard
