@@ -4,6 +4,7 @@
 #include "ctapi/command.h"
 #include "ctapi/result.h"
 #include "ctapi/slots.h"
+#include "memcard/commands.h"
 #include "memcard/memcard.h"
 
 namespace memcard {
@@ -11,14 +12,19 @@ namespace {
 
 struct MemoryRoute {
   uint8_t ins;
-  ctapi::CardTransport handler;  // null: not offered yet, answered as an unknown instruction
+  ctapi::CardTransport handler;
 };
 
 // VERIFY, CHANGE REFERENCE DATA, SELECT FILE, READ BINARY, UPDATE BINARY, READ and WRITE
 // PROTECTION MEMORY.
 constexpr MemoryRoute kMemoryRoutes[] = {
-    {0x20, nullptr}, {0x24, nullptr}, {0xA4, nullptr}, {0xB0, nullptr},
-    {0xD6, nullptr}, {0xF0, nullptr}, {0xF1, nullptr},
+    {0x20, Verify},
+    {0x24, ChangeReferenceData},
+    {0xA4, SelectFile},
+    {0xB0, ReadBinary},
+    {0xD6, UpdateBinary},
+    {0xF0, ReadProtectionMemory},
+    {0xF1, WriteProtectionMemory},
 };
 
 }  // namespace
@@ -41,7 +47,7 @@ int8_t MemoryCardCommand(int slot_index, uint16_t* lenc, const uint8_t* command,
   if (*lenc < 2 || !command) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
   if (command[0] != 0x00) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongClass);
   for (const MemoryRoute& route : kMemoryRoutes) {
-    if (route.ins == command[1] && route.handler) {
+    if (route.ins == command[1]) {
       return route.handler(slot_index, lenc, command, lenr, response);
     }
   }

@@ -13,51 +13,21 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// One CT_data exchange as the caller sees it.
-struct Exchange {
-  int8_t code;
-  Bytes response;
-  uint8_t sad;
-  uint8_t dad;
-  uint16_t lenr;
-};
+using ctapitest::Bytes;
+using ctapitest::CtData;
+using ctapitest::Exchange;
 
 class DispatcherTest : public ctapitest::CtapiTest {
  protected:
-  // Opens terminal 1 on `reader` (port `pn`).
-  void Open(const char* reader, uint16_t pn, bool display = false) {
-    AddReaders({reader}, display);
-    ASSERT_EQ(CT_init(1, pn), OK);
-  }
-
-  Exchange Send(uint8_t dad, const Bytes& command, uint16_t capacity = 258, uint8_t sad = 2,
-                uint16_t ctn = 1) {
-    Exchange out{};
-    Bytes buffer(capacity + 8, 0xEE);
-    out.sad = sad;
-    out.dad = dad;
-    out.lenr = capacity;
-    out.code = CT_data(ctn, &out.dad, &out.sad, static_cast<uint16_t>(command.size()),
-                       command.data(), &out.lenr, buffer.data());
-    // Nothing is ever written beyond the capacity given.
-    for (size_t i = capacity; i < buffer.size(); ++i)
-      EXPECT_EQ(buffer[i], 0xEE) << i;
-    out.response.assign(buffer.begin(), buffer.begin() + (out.lenr <= capacity ? out.lenr : 0));
-    return out;
-  }
+  // A command of terminal 1 from SAD 2 to the terminal itself.
   Exchange ToCt(const Bytes& command, uint16_t capacity = 258) {
-    return Send(1, command, capacity);
-  }
-  Exchange ToIcc(const Bytes& command, uint16_t capacity = 258) {
-    return Send(0, command, capacity);
+    return CtData(1, 1, command, capacity);
   }
 };
 
 TEST_F(DispatcherTest, RefusalsBeforeTheCommandIsLookedAt) {
   // Not attached yet: this process never opened a terminal.
-  Exchange early = Send(1, {0x20, 0x13, 0x00, 0x46, 0x00});
+  Exchange early = CtData(1, 1, {0x20, 0x13, 0x00, 0x46, 0x00});
   EXPECT_EQ(early.code, ERR_INVALID);
   EXPECT_EQ(early.response, (Bytes{0x64, 0x00}));
   Open("TREVANO Kelvane Birch 0", 1);
@@ -68,7 +38,7 @@ TEST_F(DispatcherTest, RefusalsBeforeTheCommandIsLookedAt) {
   };
   const Case cases[] = {{2, 2, 1}, {1, 1, 1}, {1, 0, 1}, {1, 3, 1}, {1, 2, 2}, {1, 5, 5}};
   for (const Case& c : cases) {
-    Exchange out = Send(c.dad, {0x20, 0x13, 0x00, 0x46, 0x00}, 258, c.sad, c.ctn);
+    Exchange out = CtData(c.ctn, c.dad, {0x20, 0x13, 0x00, 0x46, 0x00}, 258, c.sad);
     EXPECT_EQ(out.code, ERR_INVALID) << c.ctn << " " << int(c.sad) << " " << int(c.dad);
     EXPECT_EQ(out.response, (Bytes{0x64, 0x00}));
     EXPECT_EQ(out.lenr, 2);
@@ -76,18 +46,18 @@ TEST_F(DispatcherTest, RefusalsBeforeTheCommandIsLookedAt) {
     EXPECT_EQ(out.sad, 1);
   }
   // Remote host is a valid source.
-  EXPECT_EQ(Send(1, {0x20, 0x13, 0x00, 0x46, 0x00}, 258, 5).code, OK);
+  EXPECT_EQ(CtData(1, 1, {0x20, 0x13, 0x00, 0x46, 0x00}, 258, 5).code, OK);
 }
 
 TEST_F(DispatcherTest, ResponseBufferBelowTwoBytes) {
   Open("TREVANO Kelvane Birch 0", 1);
-  Exchange out = Send(1, {0x20, 0x13, 0x00, 0x46, 0x00}, 1);
+  Exchange out = CtData(1, 1, {0x20, 0x13, 0x00, 0x46, 0x00}, 1);
   EXPECT_EQ(out.code, ERR_MEMORY);
   EXPECT_EQ(out.lenr, 1);
   EXPECT_EQ(out.dad, 2);
   EXPECT_EQ(out.sad, 1);
   // An address error with *lenr 1 writes no status word either.
-  Exchange bad = Send(1, {0x20, 0x13, 0x00, 0x46, 0x00}, 1, 2, 9);
+  Exchange bad = CtData(9, 1, {0x20, 0x13, 0x00, 0x46, 0x00}, 1, 2);
   EXPECT_EQ(bad.code, ERR_INVALID);
   EXPECT_EQ(bad.lenr, 1);
 }
@@ -229,7 +199,7 @@ TEST_F(DispatcherTest, VendorReaderNameOfOlderO2MicroReaders) {
   Exchange renamed = ToCt({0x20, 0xFF, 0x00, 0x00, 0x00});
   EXPECT_EQ(std::string(renamed.response.begin(), renamed.response.end() - 2),
             "TREVANO Kelvane Ash 2");
-  Exchange kept = Send(1, {0x20, 0xFF, 0x00, 0x00, 0x00}, 258, 2, 2);
+  Exchange kept = CtData(2, 1, {0x20, 0xFF, 0x00, 0x00, 0x00}, 258, 2);
   EXPECT_EQ(std::string(kept.response.begin(), kept.response.end() - 2), "O2Micro PCMCIA Reader 4");
 }
 

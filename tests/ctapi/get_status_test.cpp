@@ -15,86 +15,37 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Handler = decltype(&ctapi::GetStatusOfTerminal);
+using ctapitest::Bytes;
+using ctapitest::Exchange;
+using ctapitest::Join;
+using ctapitest::Text;
+using Handler = ctapi::TerminalHandler;
 
 constexpr char kBirch0[] = "TREVANO Kelvane Birch 0";      // port 1, neither display nor PIN pad
 constexpr char kCypress0[] = "TREVANO Kelvane Cypress 0";  // port 30, display and PIN pad
 
 const Bytes kIdentity = {'K', 'O', 'R', 'V', 'I', 'K', 'V', ' ', ' ', ' ', '0', '4', '.', '0', '0'};
 
-struct Reply {
-  int8_t code;
-  Bytes response;
-};
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes joined;
-  for (const Bytes& part : parts)
-    joined.insert(joined.end(), part.begin(), part.end());
-  return joined;
-}
-
-Bytes Text(const char* text) {
-  return Bytes(text, text + std::string(text).size());
-}
-
-class GetStatusTest : public ctapitest::CtapiTest {
+class GetStatusTest : public ctapitest::TerminalOneTest {
  protected:
-  // The terminal table is machine-wide: give the slot back so that no later test finds its port
-  // taken while another process keeps the table alive.
-  void TearDown() override {
-    if (ctapi::IsAttached()) CT_close(1);
-  }
-
-  void Open(const char* reader, uint16_t pn) {
-    AddReaders({reader});
-    ASSERT_EQ(CT_init(1, pn), OK);
-  }
-
   // Calls `handler` with the parsed `command` and a response of `capacity` bytes, from SAD 5.
-  Reply Call(Handler handler, const Bytes& command, uint16_t capacity = 64) {
-    ctapi::CommandApdu parsed;
-    EXPECT_EQ(
-        ctapi::ParseCommandApdu(static_cast<uint16_t>(command.size()), command.data(), &parsed), 0);
-    Bytes buffer(capacity + 8u, 0xEE);
-    uint8_t sad = ctapi::kAddressRemoteHost;
-    uint8_t dad = ctapi::kAddressCt;
-    uint16_t lenr = capacity;
-    Reply reply{};
-    reply.code = handler(index(), &sad, &dad, &lenr, buffer.data(), parsed);
-    for (size_t i = capacity; i < buffer.size(); ++i)
-      EXPECT_EQ(buffer[i], 0xEE) << "written beyond the capacity at " << i;
-    EXPECT_LE(lenr, capacity);
-    reply.response.assign(buffer.begin(), buffer.begin() + lenr);
-    EXPECT_EQ(sad, ctapi::kAddressCt);
-    EXPECT_EQ(dad, ctapi::kAddressRemoteHost);
-    return reply;
+  Exchange Call(Handler handler, const Bytes& command, uint16_t capacity = 64) {
+    return ctapitest::CallHandler(handler, index(), command, capacity, ctapi::kAddressRemoteHost);
   }
 
-  Reply Terminal(uint8_t p2, uint16_t capacity = 64) {
+  Exchange Terminal(uint8_t p2, uint16_t capacity = 64) {
     return Call(ctapi::GetStatusOfTerminal, {0x20, 0x13, 0x00, p2, 0x00}, capacity);
   }
-  Reply Icc(uint8_t p2, uint16_t capacity = 64) {
+  Exchange Icc(uint8_t p2, uint16_t capacity = 64) {
     return Call(ctapi::GetStatusOfIcc, {0x20, 0x13, 0x01, p2, 0x00}, capacity);
   }
 
-  // A power command of the terminal; its status word.
-  Bytes Power(const Bytes& command, ctapi::TerminalHandler handler) {
-    ctapi::CommandApdu parsed;
-    EXPECT_EQ(
-        ctapi::ParseCommandApdu(static_cast<uint16_t>(command.size()), command.data(), &parsed), 0);
-    uint8_t sad = ctapi::kAddressHost;
-    uint8_t dad = ctapi::kAddressCt;
-    uint8_t response[64];
-    uint16_t lenr = sizeof response;
-    EXPECT_EQ(handler(index(), &sad, &dad, &lenr, response, parsed), OK);
-    return Bytes(response, response + lenr);
+  // A power command of the terminal from SAD 2; its status word.
+  Bytes Power(const Bytes& command, Handler handler) {
+    Exchange reply = ctapitest::CallHandler(handler, index(), command, 64, ctapi::kAddressHost);
+    EXPECT_EQ(reply.code, OK);
+    return reply.response;
   }
-
-  // The slot of terminal 1: another process may hold the first ones.
-  int index() { return ctapi::FindSlotByCtn(1); }
-  ctapi::TerminalSlot& slot() { return SlotAt(index()); }
 };
 
 // --- manufacturer data -----------------------------------------------------------------------
@@ -102,13 +53,13 @@ class GetStatusTest : public ctapitest::CtapiTest {
 TEST_F(GetStatusTest, ManufacturerDataOfAPcscReader) {
   Open(kBirch0, 1);
   sim::ClearCalls();
-  Reply reply = Terminal(0x46);
+  Exchange reply = Terminal(0x46);
   EXPECT_EQ(reply.code, OK);
   EXPECT_EQ(reply.response, Join({{0x46, 0x0F}, kIdentity, {0x90, 0x00}}));
   EXPECT_EQ(reply.response.size(), 19u);
   EXPECT_TRUE(sim::Calls().empty());  // the identity needs no reader
 
-  Reply small = Terminal(0x46, 18);
+  Exchange small = Terminal(0x46, 18);
   EXPECT_EQ(small.code, ERR_MEMORY);
   EXPECT_EQ(small.response, Bytes({0x64, 0x00}));
 }
@@ -135,10 +86,10 @@ TEST_F(GetStatusTest, FamilyTextFollowsTheNameWithoutItsLastCharacter) {
     const Bytes text = Text(c.text);
     const Bytes expected =
         Join({{0x46, static_cast<uint8_t>(15 + text.size())}, kIdentity, text, {0x90, 0x00}});
-    Reply reply = Terminal(0x46);
+    Exchange reply = Terminal(0x46);
     EXPECT_EQ(reply.code, OK) << c.reader_name;
     EXPECT_EQ(reply.response, expected) << c.reader_name;
-    Reply small = Terminal(0x46, static_cast<uint16_t>(expected.size() - 1));
+    Exchange small = Terminal(0x46, static_cast<uint16_t>(expected.size() - 1));
     EXPECT_EQ(small.code, ERR_MEMORY) << c.reader_name;
     EXPECT_EQ(small.response, Bytes({0x64, 0x00})) << c.reader_name;
   }
@@ -175,7 +126,7 @@ TEST_F(GetStatusTest, Refusals) {
   };
   for (const RefusalCase& c : cases) {
     sim::ClearCalls();
-    Reply reply = Call(c.handler, c.command);
+    Exchange reply = Call(c.handler, c.command);
     EXPECT_EQ(reply.code, OK) << c.what;
     EXPECT_EQ(reply.response, c.response) << c.what;
     EXPECT_TRUE(sim::Calls().empty()) << c.what;
@@ -197,9 +148,8 @@ TEST_F(GetStatusTest, CardStatusFollowsTheSlotAndThePowerUp) {
     EXPECT_EQ(Call(handler, command).response, Bytes({0x80, 0x01, 0x00, 0x90, 0x00}));
     slot().icc_active = 0;
 
-    cards::CardSpec card;
-    card.atr = {0x3B, 0x85, 0x80, 0x01, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4A};
-    sim::InsertCard(kBirch0, card);
+    sim::InsertCard(kBirch0, ctapitest::CardWithAtr(
+                                 {0x3B, 0x85, 0x80, 0x01, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4A}));
     EXPECT_EQ(Call(handler, command).response, Bytes({0x80, 0x01, 0x03, 0x90, 0x00}));
 
     ASSERT_EQ(Power({0x20, 0x12, 0x01, 0x00}, ctapi::RequestIcc), Bytes({0x90, 0x01}));
@@ -214,11 +164,11 @@ TEST_F(GetStatusTest, CardStatusFollowsTheSlotAndThePowerUp) {
 TEST_F(GetStatusTest, CardStatusNeedsFiveBytes) {
   Open(kBirch0, 1);
   sim::ClearCalls();
-  Reply terminal = Terminal(0x80, 4);
+  Exchange terminal = Terminal(0x80, 4);
   EXPECT_EQ(terminal.code, ERR_MEMORY);
   EXPECT_EQ(terminal.response, Bytes({0x64, 0x00}));
   EXPECT_TRUE(sim::Calls().empty());  // refused before the reader is asked
-  Reply icc = Icc(0x80, 4);
+  Exchange icc = Icc(0x80, 4);
   EXPECT_EQ(icc.code, ERR_MEMORY);
   EXPECT_EQ(icc.response, Bytes({0x64, 0x00}));
 }
@@ -239,11 +189,11 @@ TEST_F(GetStatusTest, AFailedQueryIsReportedDifferentlyByTheTwoHandlers) {
   Open(kBirch0, 1);
   for (const QueryFailureCase& c : cases) {
     sim::FailCall(sim::Fn::kGetStatusChange, 1, c.result);
-    Reply terminal = Terminal(0x80);
+    Exchange terminal = Terminal(0x80);
     EXPECT_EQ(terminal.code, c.terminal_code) << std::hex << c.result;
     EXPECT_EQ(terminal.response, Bytes({0x64, 0x00})) << std::hex << c.result;
     sim::FailCall(sim::Fn::kGetStatusChange, 1, c.result);
-    Reply icc = Icc(0x80);
+    Exchange icc = Icc(0x80);
     EXPECT_EQ(icc.code, OK) << std::hex << c.result;
     EXPECT_EQ(icc.response, c.icc_response) << std::hex << c.result;
   }
@@ -288,10 +238,10 @@ TEST_F(GetStatusTest, FunctionalUnitsFromTheSlotRecord) {
     slot().reader_class = c.reader_class;
     const Bytes expected =
         Join({{0x81, static_cast<uint8_t>(c.units.size())}, c.units, {0x90, 0x00}});
-    Reply reply = Terminal(0x81);
+    Exchange reply = Terminal(0x81);
     EXPECT_EQ(reply.code, OK) << c.what;
     EXPECT_EQ(reply.response, expected) << c.what;
-    Reply small = Terminal(0x81, static_cast<uint16_t>(expected.size() - 1));
+    Exchange small = Terminal(0x81, static_cast<uint16_t>(expected.size() - 1));
     EXPECT_EQ(small.code, ERR_MEMORY) << c.what;
     EXPECT_EQ(small.response, Bytes({0x64, 0x00})) << c.what;
   }
@@ -301,17 +251,12 @@ TEST_F(GetStatusTest, FunctionalUnitsFromTheSlotRecord) {
 
 TEST_F(GetStatusTest, ThroughCtData) {
   Open(kBirch0, 1);
-  const Bytes command = {0x20, 0x13, 0x00, 0x46, 0x00};
-  uint8_t response[32];
-  uint16_t lenr = sizeof response;
-  uint8_t sad = ctapi::kAddressHost;
-  uint8_t dad = ctapi::kAddressCt;
-  ASSERT_EQ(CT_data(1, &dad, &sad, static_cast<uint16_t>(command.size()), command.data(), &lenr,
-                    response),
-            OK);
-  EXPECT_EQ(Bytes(response, response + lenr), Join({{0x46, 0x0F}, kIdentity, {0x90, 0x00}}));
-  EXPECT_EQ(sad, ctapi::kAddressCt);
-  EXPECT_EQ(dad, ctapi::kAddressHost);
+  const Exchange out = ctapitest::CtData(1, ctapi::kAddressCt, {0x20, 0x13, 0x00, 0x46, 0x00}, 32,
+                                         ctapi::kAddressHost);
+  ASSERT_EQ(out.code, OK);
+  EXPECT_EQ(out.response, Join({{0x46, 0x0F}, kIdentity, {0x90, 0x00}}));
+  EXPECT_EQ(out.sad, ctapi::kAddressCt);
+  EXPECT_EQ(out.dad, ctapi::kAddressHost);
 }
 
 }  // namespace

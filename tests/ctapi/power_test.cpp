@@ -13,9 +13,12 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using ctapi::kNoCardHandle;
-using Handler = decltype(&ctapi::ResetCt);
+using ctapitest::Bytes;
+using ctapitest::CardWithAtr;
+using ctapitest::Exchange;
+using ctapitest::Join;
+using Handler = ctapi::TerminalHandler;
 
 constexpr char kBirch0[] = "TREVANO Kelvane Birch 0";                   // port 1
 constexpr char kO2Micro0[] = "O2Micro PCMCIA Reader 0";                 // port 200
@@ -27,64 +30,17 @@ const Bytes kT1Atr = {0x3B, 0x85, 0x80, 0x01, 0x4A, 0x4B, 0x4C, 0x4D, 0x4E, 0x4A
 // T=0-only card without check byte: 5 historical bytes 41..45 at the end.
 const Bytes kT0Atr = {0x3B, 0x15, 0x11, 0x41, 0x42, 0x43, 0x44, 0x45};
 
-cards::CardSpec Card(const Bytes& atr, uint32_t protocols = 3) {
-  cards::CardSpec card;
-  card.atr = atr;
-  card.protocols = protocols;
-  return card;
-}
-
-struct Reply {
-  int8_t code;
-  Bytes response;
-  uint8_t sad;
-  uint8_t dad;
-};
-
-class PowerTest : public ctapitest::CtapiTest {
+class PowerTest : public ctapitest::TerminalOneTest {
  protected:
-  // The terminal table is machine-wide: give the slot back so that no later test finds its port
-  // taken while another process keeps the table alive.
-  void TearDown() override {
-    if (ctapi::IsAttached()) CT_close(1);
-  }
-
-  void Open(const char* reader, uint16_t pn) {
-    AddReaders({reader});
-    ASSERT_EQ(CT_init(1, pn), OK);
-  }
-
   // Calls `handler` with the parsed `command` and a response of `capacity` bytes, from SAD 2.
-  Reply Call(Handler handler, const Bytes& command, uint16_t capacity = 64) {
-    ctapi::CommandApdu parsed;
-    EXPECT_EQ(
-        ctapi::ParseCommandApdu(static_cast<uint16_t>(command.size()), command.data(), &parsed), 0);
-    Bytes buffer(capacity + 8u, 0xEE);
-    uint8_t sad = ctapi::kAddressHost;
-    uint8_t dad = ctapi::kAddressCt;
-    uint16_t lenr = capacity;
-    Reply reply{};
-    reply.code = handler(index(), &sad, &dad, &lenr, buffer.data(), parsed);
-    for (size_t i = capacity; i < buffer.size(); ++i)
-      EXPECT_EQ(buffer[i], 0xEE) << "written beyond the capacity at " << i;
-    EXPECT_LE(lenr, capacity);
-    reply.response.assign(buffer.begin(), buffer.begin() + lenr);
-    reply.sad = sad;
-    reply.dad = dad;
-    // Every reply comes from the terminal to the caller.
-    EXPECT_EQ(sad, ctapi::kAddressCt);
-    EXPECT_EQ(dad, ctapi::kAddressHost);
-    return reply;
+  Exchange Call(Handler handler, const Bytes& command, uint16_t capacity = 64) {
+    return ctapitest::CallHandler(handler, index(), command, capacity, ctapi::kAddressHost);
   }
 
   // REQUEST ICC without data and waiting, the card answering 90 01.
   void PowerUp() {
     ASSERT_EQ(Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x00}).response, Bytes({0x90, 0x01}));
   }
-
-  // The slot of terminal 1: another process may hold the first ones.
-  int index() { return ctapi::FindSlotByCtn(1); }
-  ctapi::TerminalSlot& slot() { return SlotAt(index()); }
 
   size_t CountDisconnects(uint32_t disposition) {
     size_t count = 0;
@@ -100,12 +56,6 @@ class PowerTest : public ctapitest::CtapiTest {
     return timeouts;
   }
 };
-
-Bytes Join(const Bytes& a, const Bytes& b) {
-  Bytes joined = a;
-  joined.insert(joined.end(), b.begin(), b.end());
-  return joined;
-}
 
 // --- historical bytes ------------------------------------------------------------------------
 
@@ -142,7 +92,7 @@ TEST(PowerHistoricalBytesTest, CheckByteRuleAndShortAnswers) {
 
 TEST_F(PowerTest, ResetTerminalDropsTheConnectionAndBarsTheCard) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   ASSERT_NE(slot().card_handle, kNoCardHandle);
   sim::ClearCalls();
@@ -156,7 +106,7 @@ TEST_F(PowerTest, ResetTerminalDropsTheConnectionAndBarsTheCard) {
 
 TEST_F(PowerTest, ResetTerminalThenRequestPowersTheCardAgain) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   ASSERT_EQ(Call(ctapi::ResetCt, {0x20, 0x10, 0x00, 0x00}).response, Bytes({0x90, 0x00}));
   ASSERT_EQ(slot().card_refused, 1u);
   PowerUp();  // the detection clears the bar before the test of it
@@ -172,7 +122,7 @@ struct RefusalCase {
 
 TEST_F(PowerTest, ResetRefusalsTouchNoReader) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   const RefusalCase cases[] = {
       {"terminal, data field (INS 0x10)", {0x20, 0x10, 0x00, 0x00, 0x01, 0x00}, {0x6C, 0x00}},
       {"terminal, Le", {0x20, 0x11, 0x00, 0x00, 0x05}, {0x6C, 0x00}},
@@ -184,7 +134,7 @@ TEST_F(PowerTest, ResetRefusalsTouchNoReader) {
   };
   for (const RefusalCase& c : cases) {
     sim::ClearCalls();
-    Reply reply = Call(ctapi::ResetCt, c.command);
+    Exchange reply = Call(ctapi::ResetCt, c.command);
     EXPECT_EQ(reply.code, OK) << c.what;
     EXPECT_EQ(reply.response, c.response) << c.what;
     EXPECT_TRUE(sim::Calls().empty()) << c.what;
@@ -204,7 +154,7 @@ TEST_F(PowerTest, ResetIccOnAnEmptySlotAnswersNoCardAfterATenMsQuery) {
 
 TEST_F(PowerTest, ResetIccFailuresAnswerExecutionError) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   struct Case {
     sim::Fn fn;
     uint32_t result;
@@ -213,7 +163,7 @@ TEST_F(PowerTest, ResetIccFailuresAnswerExecutionError) {
                  Case{sim::Fn::kConnect, pcsc::kSharingViolation},
                  Case{sim::Fn::kGetAttrib, pcsc::kCommError}}) {
     sim::FailCall(c.fn, 1, c.result);
-    Reply reply = Call(ctapi::ResetCt, {0x20, 0x11, 0x01, 0x01});
+    Exchange reply = Call(ctapi::ResetCt, {0x20, 0x11, 0x01, 0x01});
     EXPECT_EQ(reply.code, OK);
     EXPECT_EQ(reply.response, Bytes({0x64, 0x00})) << static_cast<int>(c.fn);
     EXPECT_EQ(slot().icc_active, 0u);
@@ -242,10 +192,10 @@ TEST_F(PowerTest, ResetIccAnswersTheRequestedPartOfTheAtr) {
   };
   Open(kBirch0, 1);
   for (const AtrCase& c : cases) {
-    sim::InsertCard(kBirch0, Card(c.atr, c.protocols));
-    Reply reply = Call(ctapi::ResetCt, {0x20, 0x11, 0x01, c.p2});
+    sim::InsertCard(kBirch0, CardWithAtr(c.atr, c.protocols));
+    Exchange reply = Call(ctapi::ResetCt, {0x20, 0x11, 0x01, c.p2});
     EXPECT_EQ(reply.code, OK) << c.what;
-    EXPECT_EQ(reply.response, Join(c.data, {0x90, 0x01})) << c.what;
+    EXPECT_EQ(reply.response, Join({c.data, {0x90, 0x01}})) << c.what;
     EXPECT_EQ(slot().icc_active, 1u) << c.what;
     EXPECT_EQ(slot().memory_card, 0u) << c.what;
     Call(ctapi::ResetCt, {0x20, 0x11, 0x00, 0x00});
@@ -255,7 +205,7 @@ TEST_F(PowerTest, ResetIccAnswersTheRequestedPartOfTheAtr) {
 
 TEST_F(PowerTest, ResetIccOfAPoweredCardIsAColdReset) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   const uint32_t old_handle = slot().card_handle;
   sim::ClearCalls();
@@ -272,7 +222,7 @@ TEST_F(PowerTest, ResetIccOfAPoweredCardIsAColdReset) {
 
 TEST_F(PowerTest, ResetIccAfterAFailedConnectHoldsNoStaleHandle) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::FailCall(sim::Fn::kConnect, 1, pcsc::kSharingViolation);
   EXPECT_EQ(Call(ctapi::ResetCt, {0x20, 0x11, 0x01, 0x00}).response, Bytes({0x64, 0x00}));
@@ -291,7 +241,7 @@ struct RoomCase {
 
 TEST_F(PowerTest, PowerUpChecksTheRoomBeforeWriting) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   const uint16_t n = static_cast<uint16_t>(kT1Atr.size());
   const RoomCase cases[] = {
       {"reset, ATR, n + 1",
@@ -303,7 +253,7 @@ TEST_F(PowerTest, PowerUpChecksTheRoomBeforeWriting) {
        {0x20, 0x11, 0x01, 0x01},
        static_cast<uint16_t>(n + 2),
        OK,
-       Join(kT1Atr, {0x90, 0x01})},
+       Join({kT1Atr, {0x90, 0x01}})},
       {"reset, historical, K + 1", {0x20, 0x11, 0x01, 0x02}, 6, ERR_MEMORY, {0x64, 0x00}},
       {"request, ATR, n + 1",
        {0x20, 0x12, 0x01, 0x01},
@@ -319,7 +269,7 @@ TEST_F(PowerTest, PowerUpChecksTheRoomBeforeWriting) {
   };
   for (const RoomCase& c : cases) {
     const Handler handler = c.command[1] == 0x12 ? ctapi::RequestIcc : ctapi::ResetCt;
-    Reply reply = Call(handler, c.command, c.capacity);
+    Exchange reply = Call(handler, c.command, c.capacity);
     EXPECT_EQ(reply.code, c.code) << c.what;
     EXPECT_EQ(reply.response, c.response) << c.what;
   }
@@ -339,10 +289,10 @@ TEST_F(PowerTest, MemoryCardAnswersItsHeader) {
       {"request, nothing", {0x20, 0x12, 0x01, 0x00}, 64, OK, {0x90, 0x00}},
   };
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(two_wire));
+  sim::InsertCard(kBirch0, CardWithAtr(two_wire));
   for (const RoomCase& c : cases) {
     const Handler handler = c.command[1] == 0x12 ? ctapi::RequestIcc : ctapi::ResetCt;
-    Reply reply = Call(handler, c.command, c.capacity);
+    Exchange reply = Call(handler, c.command, c.capacity);
     EXPECT_EQ(reply.code, c.code) << c.what;
     EXPECT_EQ(reply.response, c.response) << c.what;
     EXPECT_EQ(slot().memory_card, 1u) << c.what;
@@ -351,7 +301,7 @@ TEST_F(PowerTest, MemoryCardAnswersItsHeader) {
 
 TEST_F(PowerTest, RefusedCardAnswersExecutionError) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card({0x3B, 0x04, 0x55, 0x13, 0x10, 0x91}));
+  sim::InsertCard(kBirch0, CardWithAtr({0x3B, 0x04, 0x55, 0x13, 0x10, 0x91}));
   for (Handler handler : {ctapi::ResetCt, ctapi::RequestIcc}) {
     const Bytes command = {0x20, static_cast<uint8_t>(handler == ctapi::ResetCt ? 0x11 : 0x12),
                            0x01, 0x01};
@@ -365,14 +315,15 @@ TEST_F(PowerTest, RefusedCardAnswersExecutionError) {
 
 TEST_F(PowerTest, RequestPowersACardAndAnswersItsAtr) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
-  Reply reply = Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x01, 0x00});
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
+  Exchange reply = Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x01, 0x00});
   EXPECT_EQ(reply.code, OK);
-  EXPECT_EQ(reply.response, Join(kT1Atr, {0x90, 0x01}));
+  EXPECT_EQ(reply.response, Join({kT1Atr, {0x90, 0x01}}));
   EXPECT_EQ(slot().icc_active, 1u);
   EXPECT_NE(slot().card_handle, kNoCardHandle);
   // Only the low four bits of P2 choose the data.
-  EXPECT_EQ(Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0xF1}).response, Join(kT1Atr, {0x90, 0x01}));
+  EXPECT_EQ(Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0xF1}).response,
+            Join({kT1Atr, {0x90, 0x01}}));
 }
 
 TEST_F(PowerTest, RequestRefusals) {
@@ -413,7 +364,7 @@ TEST_F(PowerTest, RequestWaitsForACardUpToTheGivenSeconds) {
 
 TEST_F(PowerTest, RequestTakesACardInsertedWhileWaiting) {
   Open(kBirch0, 1);
-  sim::InsertCardAt(kBirch0, Card(kT1Atr), 2000);
+  sim::InsertCardAt(kBirch0, CardWithAtr(kT1Atr), 2000);
   EXPECT_EQ(Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x00, 0x03, 0x80, 0x01, 0x05}).response,
             Bytes({0x90, 0x01}));
   EXPECT_EQ(sim::NowMs(), 2000u);
@@ -422,7 +373,7 @@ TEST_F(PowerTest, RequestTakesACardInsertedWhileWaiting) {
 
 TEST_F(PowerTest, RequestOfAPoweredCardResetsIt) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::ClearCalls();
   PowerUp();
@@ -442,11 +393,11 @@ TEST_F(PowerTest, RequestLeavesAPoweredCardPoweredWithTheFlagOrOnVuzodedReaders)
     SCOPED_TRACE(c.reader);
     sim::Reset();
     Open(c.reader, c.pn);
-    sim::InsertCard(c.reader, Card(kT1Atr));
+    sim::InsertCard(c.reader, CardWithAtr(kT1Atr));
     PowerUp();
     sim::ClearCalls();
-    Reply reply = Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x01});
-    EXPECT_EQ(reply.response, Join(kT1Atr, {0x62, 0x01}));
+    Exchange reply = Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x01});
+    EXPECT_EQ(reply.response, Join({kT1Atr, {0x62, 0x01}}));
     EXPECT_EQ(sim::CountCalls(sim::Fn::kDisconnect), 0u);
     EXPECT_EQ(sim::CountCalls(sim::Fn::kConnect), 0u);
     EXPECT_EQ(slot().icc_active, 1u);
@@ -456,7 +407,7 @@ TEST_F(PowerTest, RequestLeavesAPoweredCardPoweredWithTheFlagOrOnVuzodedReaders)
 
 TEST_F(PowerTest, RequestResetsAReplacedCardEvenWithTheFlag) {
   Open(kBirch0, 0x201);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::ClearCalls();
   // The answer-to-reset query tells of a card that was taken out since the last power-up.
@@ -468,10 +419,10 @@ TEST_F(PowerTest, RequestResetsAReplacedCardEvenWithTheFlag) {
 
 TEST_F(PowerTest, RequestAfterTheCardWasPulledAnswersNoCardAndKeepsNoHandle) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::RemoveCard(kBirch0);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   // The reconnect of the old handle reports the removal.
   EXPECT_EQ(Call(ctapi::RequestIcc, {0x20, 0x12, 0x01, 0x00}).response, Bytes({0x64, 0xA1}));
   EXPECT_EQ(slot().card_handle, kNoCardHandle);
@@ -481,7 +432,7 @@ TEST_F(PowerTest, RequestAfterTheCardWasPulledAnswersNoCardAndKeepsNoHandle) {
 
 TEST_F(PowerTest, RequestOnO2MicroTriesT1ThenT0) {
   Open(kO2Micro0, 200);
-  sim::InsertCard(kO2Micro0, Card(kT0Atr, pcsc::kProtocolT0));
+  sim::InsertCard(kO2Micro0, CardWithAtr(kT0Atr, pcsc::kProtocolT0));
   sim::ClearCalls();
   PowerUp();
   std::vector<uint32_t> protocols;
@@ -495,7 +446,7 @@ TEST_F(PowerTest, RequestOnO2MicroTriesT1ThenT0) {
 
 TEST_F(PowerTest, DeactivateSwitchesTheCardOffAndReportsItStillInserted) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::ClearCalls();
   EXPECT_EQ(Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00}).response, Bytes({0x62, 0x00}));
@@ -513,7 +464,7 @@ TEST_F(PowerTest, DeactivateRefusalsAndFailures) {
   EXPECT_EQ(Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00, 0x01, 0x00}).response,
             Bytes({0x67, 0x00}));
   EXPECT_EQ(Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00}).response, Bytes({0x64, 0xA1}));
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
 
   sim::FailCall(sim::Fn::kGetStatusChange, 1, pcsc::kNoService);
   EXPECT_EQ(Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00}).response, Bytes({0x64, 0xA1}));
@@ -532,12 +483,12 @@ TEST_F(PowerTest, DeactivateRefusalsAndFailures) {
 
 TEST_F(PowerTest, DeactivateReturnsTheMappedCodeWhenTheLastQueryFails) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   for (auto [result, code] :
        {std::pair<uint32_t, int8_t>{pcsc::kNoService, ERR_PCSC},
         std::pair<uint32_t, int8_t>{pcsc::kPlatformBufferTooSmall, ERR_MEMORY}}) {
     sim::FailCall(sim::Fn::kGetStatusChange, 2, result);
-    Reply reply = Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00});
+    Exchange reply = Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00});
     EXPECT_EQ(reply.code, code);
     EXPECT_EQ(reply.response, Bytes({0x64, 0x00}));
     EXPECT_EQ(slot().card_handle, kNoCardHandle);
@@ -551,7 +502,7 @@ const Bytes kEjectTenSeconds = {0x20, 0x15, 0x01, 0x00, 0x08, 0x50, 0x03,
 
 TEST_F(PowerTest, EjectWaitsForTheRemoval) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::RemoveCardAt(kBirch0, 2000);
   sim::ClearCalls();
@@ -564,7 +515,7 @@ TEST_F(PowerTest, EjectWaitsForTheRemoval) {
 
 TEST_F(PowerTest, EjectTimesOutWhenTheCardStays) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::ClearCalls();
   EXPECT_EQ(Call(ctapi::EjectIcc, kEjectTenSeconds).response, Bytes({0x62, 0x00}));
@@ -599,7 +550,7 @@ TEST_F(PowerTest, EjectDataObjects) {
       {"0x80 without its value", {0x50, 0x00, 0x80, 0x01}, {0x69, 0x00}, 0},
   };
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   for (const EjectCase& c : cases) {
     PowerUp();
     Bytes command = {0x20, 0x15, 0x01, 0x00};
@@ -608,7 +559,7 @@ TEST_F(PowerTest, EjectDataObjects) {
       command.insert(command.end(), c.data.begin(), c.data.end());
     }
     const uint64_t start = sim::NowMs();
-    Reply reply = Call(ctapi::EjectIcc, command);
+    Exchange reply = Call(ctapi::EjectIcc, command);
     EXPECT_EQ(reply.code, OK) << c.what;
     EXPECT_EQ(reply.response, c.response) << c.what;
     EXPECT_EQ(sim::NowMs() - start, c.waited_ms) << c.what;
@@ -620,7 +571,7 @@ TEST_F(PowerTest, EjectDataObjects) {
 
 TEST_F(PowerTest, EjectRefusalsLeaveTheCardAsItIs) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::ClearCalls();
   EXPECT_EQ(Call(ctapi::EjectIcc, {0x20, 0x15, 0x01, 0x00, 0x01}).response, Bytes({0x6C, 0x00}));
@@ -632,7 +583,7 @@ TEST_F(PowerTest, EjectRefusalsLeaveTheCardAsItIs) {
 
 TEST_F(PowerTest, EjectOfACardNoLongerThereForgetsItsHandle) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   PowerUp();
   sim::RemoveCard(kBirch0);
   EXPECT_EQ(Call(ctapi::EjectIcc, kEjectTenSeconds).response, Bytes({0x90, 0x00}));
@@ -645,35 +596,22 @@ TEST_F(PowerTest, EjectOfACardNoLongerThereForgetsItsHandle) {
 
 TEST_F(PowerTest, PowerCommandsThroughCtData) {
   Open(kBirch0, 1);
-  sim::InsertCard(kBirch0, Card(kT1Atr));
-  const Bytes request = {0x20, 0x12, 0x01, 0x01, 0x00};
-  uint8_t buffer[64];
-  uint16_t lenr = sizeof buffer;
-  uint8_t sad = ctapi::kAddressRemoteHost;
-  uint8_t dad = ctapi::kAddressCt;
-  ASSERT_EQ(
-      CT_data(1, &dad, &sad, static_cast<uint16_t>(request.size()), request.data(), &lenr, buffer),
-      OK);
-  EXPECT_EQ(Bytes(buffer, buffer + lenr), Join(kT1Atr, {0x90, 0x01}));
-  EXPECT_EQ(sad, ctapi::kAddressCt);
-  EXPECT_EQ(dad, ctapi::kAddressRemoteHost);
+  sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
+  const Exchange request = ctapitest::CtData(1, ctapi::kAddressCt, {0x20, 0x12, 0x01, 0x01, 0x00},
+                                             64, ctapi::kAddressRemoteHost);
+  ASSERT_EQ(request.code, OK);
+  EXPECT_EQ(request.response, Join({kT1Atr, {0x90, 0x01}}));
+  EXPECT_EQ(request.sad, ctapi::kAddressCt);
+  EXPECT_EQ(request.dad, ctapi::kAddressRemoteHost);
 
   // The card answers now, until it is ejected.
-  const Bytes select = {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00};
-  const Bytes eject = {0x20, 0x15, 0x01, 0x00};
-  sad = ctapi::kAddressHost;
-  dad = ctapi::kAddressIcc1;
-  lenr = sizeof buffer;
-  ASSERT_EQ(
-      CT_data(1, &dad, &sad, static_cast<uint16_t>(select.size()), select.data(), &lenr, buffer),
-      OK);
-  EXPECT_EQ(sad, ctapi::kAddressIcc1);
-  sad = ctapi::kAddressHost;
-  dad = ctapi::kAddressCt;
-  lenr = sizeof buffer;
-  ASSERT_EQ(
-      CT_data(1, &dad, &sad, static_cast<uint16_t>(eject.size()), eject.data(), &lenr, buffer), OK);
-  EXPECT_EQ(Bytes(buffer, buffer + lenr), Bytes({0x90, 0x00}));
+  const Exchange select =
+      ctapitest::CtData(1, ctapi::kAddressIcc1, {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00}, 64);
+  ASSERT_EQ(select.code, OK);
+  EXPECT_EQ(select.sad, ctapi::kAddressIcc1);
+  const Exchange eject = ctapitest::CtData(1, ctapi::kAddressCt, {0x20, 0x15, 0x01, 0x00}, 64);
+  ASSERT_EQ(eject.code, OK);
+  EXPECT_EQ(eject.response, Bytes({0x90, 0x00}));
   EXPECT_EQ(sim::OpenConnections(), 0u);
 }
 

@@ -11,47 +11,18 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using ctapitest::Bytes;
+using ctapitest::Exchange;
+using ctapitest::TransmittedApdus;
 constexpr char kBirch[] = "TREVANO Kelvane Birch 0";
-
-struct Exchange {
-  int8_t code;
-  Bytes response;
-  uint8_t sad;
-  uint8_t dad;
-  uint16_t lenr;
-};
 
 class IccTest : public ctapitest::CtapiTest {
  protected:
-  // Opens terminal 1 on `reader` with `card` in it.
-  void Open(const char* reader, uint16_t pn, const cards::CardSpec& card) {
-    AddReaders({reader});
-    sim::InsertCard(reader, card);
-    ASSERT_EQ(CT_init(1, pn), OK);
-  }
+  // A command of terminal 1 from SAD 2.
   Exchange Send(uint8_t dad, const Bytes& command, uint16_t capacity = 258) {
-    Exchange out{};
-    Bytes buffer(capacity + 4, 0xEE);
-    out.sad = 2;
-    out.dad = dad;
-    out.lenr = capacity;
-    out.code = CT_data(1, &out.dad, &out.sad, static_cast<uint16_t>(command.size()), command.data(),
-                       &out.lenr, buffer.data());
-    for (size_t i = capacity; i < buffer.size(); ++i)
-      EXPECT_EQ(buffer[i], 0xEE);
-    out.response.assign(buffer.begin(), buffer.begin() + (out.lenr <= capacity ? out.lenr : 0));
-    return out;
+    return ctapitest::CtData(1, dad, command, capacity);
   }
   Exchange Request() { return Send(1, {0x20, 0x12, 0x01, 0x00, 0x00}); }
-  // The commands the card received, as the simulator logged them.
-  std::vector<Bytes> Transmitted() {
-    std::vector<Bytes> sent;
-    for (const sim::Call& call : sim::Calls()) {
-      if (call.fn == sim::Fn::kTransmit) sent.push_back(call.input);
-    }
-    return sent;
-  }
 
   static cards::CardSpec Card(uint32_t protocols) {
     cards::CardSpec card;
@@ -75,7 +46,7 @@ TEST_F(IccTest, NoCardAndCardNotRequested) {
   Exchange idle = Send(0, {0x00, 0xB0, 0x00, 0x00, 0x00});
   EXPECT_EQ(idle.response, (Bytes{0x64, 0xA2}));
   EXPECT_EQ(idle.sad, 1);
-  EXPECT_TRUE(Transmitted().empty());
+  EXPECT_TRUE(TransmittedApdus().empty());
 }
 
 TEST_F(IccTest, FailedStatusQueryIsMapped) {
@@ -106,13 +77,13 @@ TEST_F(IccTest, CaseTwoCommandOverT0LosesItsLeByte) {
     EXPECT_EQ(read.dad, 2);
     ASSERT_EQ(read.response.size(), 12u);
     EXPECT_EQ(Bytes(read.response.end() - 2, read.response.end()), (Bytes{0x90, 0x00}));
-    std::vector<Bytes> sent = Transmitted();
+    std::vector<Bytes> sent = TransmittedApdus();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].size(), c.sent_length) << "protocols " << c.protocols;
     // Other five-byte commands keep their length.
     sim::ClearCalls();
     Send(0, {0x00, 0xB0, 0x00, 0x00, 0x04});
-    EXPECT_EQ(Transmitted().at(0).size(), 5u);
+    EXPECT_EQ(TransmittedApdus().at(0).size(), 5u);
     EXPECT_EQ(CT_close(1), OK);
   }
 }
@@ -124,7 +95,7 @@ TEST_F(IccTest, WarningsComeBackUnchanged) {
   EXPECT_EQ(out.code, OK);
   EXPECT_EQ(out.response, (Bytes{0x61, 0x10}));
   EXPECT_EQ(out.lenr, 2);
-  EXPECT_EQ(Transmitted().size(), 1u);  // no GET RESPONSE behind the caller's back
+  EXPECT_EQ(TransmittedApdus().size(), 1u);  // no GET RESPONSE behind the caller's back
 }
 
 TEST_F(IccTest, AnswerLongerThanTheBuffer) {
@@ -146,7 +117,7 @@ TEST_F(IccTest, RefusedReconnectSendsNothing) {
   EXPECT_EQ(out.code, OK);
   EXPECT_EQ(out.response, (Bytes{0x6F, 0x00}));
   EXPECT_EQ(out.sad, 0);
-  EXPECT_TRUE(Transmitted().empty());
+  EXPECT_TRUE(TransmittedApdus().empty());
   EXPECT_EQ(sim::CountCalls(sim::Fn::kReconnect), 1u);
 }
 
@@ -180,13 +151,9 @@ TEST_F(IccTest, O2MicroReaderPrefersT1) {
       EXPECT_EQ(call.protocols, pcsc::kProtocolT1);
     }
   }
-  EXPECT_EQ(Transmitted().at(0).size(), 5u);  // T=1: the command goes whole
+  EXPECT_EQ(TransmittedApdus().at(0).size(), 5u);  // T=1: the command goes whole
   // A T=0-only card in the same kind of reader falls back to T=0 on every refresh.
-  uint8_t sad = 2, dad = 1;
-  uint8_t response[64];
-  uint16_t lenr = sizeof response;
-  const uint8_t request[] = {0x20, 0x12, 0x01, 0x00, 0x00};
-  ASSERT_EQ(CT_data(2, &dad, &sad, sizeof request, request, &lenr, response), OK);
+  ASSERT_EQ(ctapitest::CtData(2, 1, {0x20, 0x12, 0x01, 0x00, 0x00}, 64).code, OK);
   EXPECT_EQ(SlotAt(1).active_protocol, pcsc::kProtocolT0);
 }
 

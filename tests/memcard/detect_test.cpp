@@ -8,67 +8,28 @@
 #include "memcard/memcard.h"
 #include "pcsc/pcsc.h"
 #include "tests/ctapi/ctapi_fixture.h"
+#include "tests/memcard/memory_card_fixture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using ctapitest::Bytes;
+using ctapitest::Exchange;
+using ctapitest::TransmittedApdus;
+using memcardtest::I2cCard;
+using memcardtest::ThreeWireCard;
+using memcardtest::TwoWireCard;
 constexpr uint32_t kNone = 0xFFFFFFFF;
-
-struct Answer {
-  int8_t code;
-  Bytes response;
-};
 
 class DetectTest : public ctapitest::CtapiTest {
  protected:
-  void Open(const char* reader, uint16_t pn, const cards::CardSpec& card) {
-    AddReaders({reader});
-    sim::InsertCard(reader, card);
-    ASSERT_EQ(CT_init(1, pn), OK);
-  }
-  Answer Send(uint8_t dad, const Bytes& command) {
-    uint8_t sad = 2;
-    uint8_t response[300];
-    uint16_t lenr = sizeof response;
-    Answer out{};
-    out.code = CT_data(1, &dad, &sad, static_cast<uint16_t>(command.size()), command.data(), &lenr,
-                       response);
-    out.response.assign(response, response + lenr);
-    return out;
+  // A command of terminal 1 from SAD 2, with room for 300 bytes.
+  Exchange Send(uint8_t dad, const Bytes& command) {
+    return ctapitest::CtData(1, dad, command, 300);
   }
   // REQUEST ICC, answering the card's answer-to-reset.
-  Answer Request() { return Send(1, {0x20, 0x12, 0x01, 0x01, 0x00}); }
-  std::vector<Bytes> Transmitted() {
-    std::vector<Bytes> sent;
-    for (const sim::Call& call : sim::Calls()) {
-      if (call.fn == sim::Fn::kTransmit) sent.push_back(call.input);
-    }
-    return sent;
-  }
+  Exchange Request() { return Send(1, {0x20, 0x12, 0x01, 0x01, 0x00}); }
   static bool IsWrite(const Bytes& apdu) { return apdu.size() > 1 && apdu[1] == 0xD0; }
 
-  static cards::CardSpec TwoWire(Bytes memory) {
-    cards::CardSpec card;
-    card.kind = cards::CardKind::kTwoWire;
-    card.memory = std::move(memory);
-    return card;
-  }
-  static cards::CardSpec ThreeWire(Bytes memory, bool plain) {
-    cards::CardSpec card;
-    card.kind = cards::CardKind::kThreeWire;
-    card.memory = std::move(memory);
-    card.memory.resize(1024, 0xFF);
-    card.pin_area_plain = plain;
-    return card;
-  }
-  static cards::CardSpec I2c(Bytes memory, uint32_t size, uint8_t width) {
-    cards::CardSpec card;
-    card.kind = cards::CardKind::kI2c;
-    card.memory = std::move(memory);
-    card.memory_size = size;
-    card.address_width = width;
-    return card;
-  }
   // A header and a directory object of `length` bytes at the address H4 names.
   static Bytes Layout(Bytes header, uint8_t length) {
     Bytes memory = header;
@@ -81,8 +42,8 @@ class DetectTest : public ctapitest::CtapiTest {
 };
 
 TEST_F(DetectTest, TwoWireCardWithAtrFile) {
-  Open("TREVANO Kelvane Birch 0", 1, TwoWire(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
-  Answer answer = Request();
+  Open("TREVANO Kelvane Birch 0", 1, TwoWireCard(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
+  Exchange answer = Request();
   EXPECT_EQ(answer.code, OK);
   EXPECT_EQ(answer.response, (Bytes{0xA2, 0x13, 0x10, 0x91, 0x90, 0x00}));
   const ctapi::TerminalSlot& slot = SlotAt(0);
@@ -113,7 +74,7 @@ TEST_F(DetectTest, HeaderWithoutAtrFileAndSizes) {
                         {0x33, 4096}, {0x38, 8192}, {0x40, 256}, {0xFF, 256}};
   for (const Case& c : cases) {
     sim::Reset();
-    Open("TREVANO Kelvane Birch 0", 1, TwoWire(Layout({0xA2, c.h2, 0x10, 0x84}, 2)));
+    Open("TREVANO Kelvane Birch 0", 1, TwoWireCard(Layout({0xA2, c.h2, 0x10, 0x84}, 2)));
     ASSERT_EQ(Request().response.back(), 0x00);
     const ctapi::TerminalSlot& slot = SlotAt(0);
     EXPECT_EQ(slot.memory_size, c.size) << std::hex << int(c.h2);
@@ -126,7 +87,7 @@ TEST_F(DetectTest, HeaderWithoutAtrFileAndSizes) {
 }
 
 TEST_F(DetectTest, UnknownMemoryCardIsRefused) {
-  Open("TREVANO Kelvane Birch 0", 1, TwoWire({0x55, 0x13, 0x10, 0x91}));
+  Open("TREVANO Kelvane Birch 0", 1, TwoWireCard({0x55, 0x13, 0x10, 0x91}));
   EXPECT_EQ(Request().response, (Bytes{0x64, 0x00}));
   EXPECT_EQ(SlotAt(0).card_refused, 1u);
   EXPECT_EQ(SlotAt(0).memory_card, 0u);
@@ -137,24 +98,24 @@ TEST_F(DetectTest, ProcessorCardIsLeftAlone) {
   cards::CardSpec card;
   card.atr = {0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
   Open("TREVANO Kelvane Birch 0", 1, card);
-  Answer answer = Request();
+  Exchange answer = Request();
   EXPECT_EQ(Bytes(answer.response.begin(), answer.response.end() - 2), card.atr);
   EXPECT_EQ(Bytes(answer.response.end() - 2, answer.response.end()), (Bytes{0x90, 0x01}));
   EXPECT_EQ(SlotAt(0).memory_card, 0u);
   EXPECT_EQ(SlotAt(0).header_first, kNone);
-  EXPECT_TRUE(Transmitted().empty());
+  EXPECT_TRUE(TransmittedApdus().empty());
 }
 
 TEST_F(DetectTest, FailedDirectoryReadLeavesOnlyTheWholeMemory) {
   // Count the card commands of a detection, then make its last one, the directory read, fail.
-  Open("TREVANO Kelvane Birch 0", 1, TwoWire(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
+  Open("TREVANO Kelvane Birch 0", 1, TwoWireCard(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
   sim::ClearCalls();
   ASSERT_EQ(Request().response.back(), 0x00);
-  const size_t commands = Transmitted().size();
+  const size_t commands = TransmittedApdus().size();
   ASSERT_GE(commands, 1u);
-  EXPECT_EQ(Transmitted().back(), (Bytes{0xFF, 0xB0, 0x00, 0x11, 0x02}));
+  EXPECT_EQ(TransmittedApdus().back(), (Bytes{0xFF, 0xB0, 0x00, 0x11, 0x02}));
   sim::FailCall(sim::Fn::kTransmit, static_cast<uint32_t>(commands), pcsc::kCommError);
-  Answer answer = Send(1, {0x20, 0x12, 0x01, 0x01, 0x00});
+  Exchange answer = Send(1, {0x20, 0x12, 0x01, 0x01, 0x00});
   EXPECT_EQ(answer.response, (Bytes{0xA2, 0x13, 0x10, 0x91, 0x90, 0x00}));
   const ctapi::TerminalSlot& slot = SlotAt(0);
   EXPECT_EQ(slot.memory_card, 1u);
@@ -185,7 +146,7 @@ TEST_F(DetectTest, ThreeWirePinArea) {
       memory[0x3FE] = c.at_3fe[0];
       memory[0x3FF] = c.at_3fe[1];
     }
-    Open("TREVANO Kelvane Birch 0", 1, ThreeWire(memory, c.plain_card));
+    Open("TREVANO Kelvane Birch 0", 1, ThreeWireCard(memory, c.plain_card));
     ASSERT_EQ(Request().response, (Bytes{0x92, 0x23, 0x10, 0x91, 0x90, 0x00})) << c.what;
     const ctapi::TerminalSlot& slot = SlotAt(0);
     EXPECT_EQ(slot.memory_card_type, 0x92u) << c.what;
@@ -195,7 +156,7 @@ TEST_F(DetectTest, ThreeWirePinArea) {
     EXPECT_EQ(slot.dir_file_first, 17u) << c.what;
     EXPECT_EQ(slot.dir_file_last, 17u + 1 + 3) << c.what;
     bool wrote = false;
-    for (const Bytes& apdu : Transmitted())
+    for (const Bytes& apdu : TransmittedApdus())
       wrote = wrote || IsWrite(apdu);
     EXPECT_EQ(wrote, c.writes) << c.what;
     ASSERT_EQ(CT_close(1), OK);
@@ -203,8 +164,8 @@ TEST_F(DetectTest, ThreeWirePinArea) {
 }
 
 TEST_F(DetectTest, I2cCardSizeProbe) {
-  Open("TREVANO Kelvane Birch 0", 1, I2c(Layout({0x11, 0x22, 0x33, 0x84}, 4), 1024, 1));
-  Answer answer = Request();
+  Open("TREVANO Kelvane Birch 0", 1, I2cCard(Layout({0x11, 0x22, 0x33, 0x84}, 4), 1024, 1));
+  Exchange answer = Request();
   EXPECT_EQ(answer.response, (Bytes{0x11, 0x22, 0x33, 0x84, 0x90, 0x00}));
   const ctapi::TerminalSlot& slot = SlotAt(0);
   EXPECT_EQ(slot.memory_card_type, 0x82u);
@@ -212,19 +173,19 @@ TEST_F(DetectTest, I2cCardSizeProbe) {
   EXPECT_EQ(slot.dir_file_first, 4u);
   EXPECT_EQ(slot.dir_file_last, 9u);
   EXPECT_EQ(slot.vendor_option, 0u);
-  for (const Bytes& apdu : Transmitted())
+  for (const Bytes& apdu : TransmittedApdus())
     EXPECT_FALSE(IsWrite(apdu));
 }
 
 TEST_F(DetectTest, I2cHeaderNamesTheSize) {
   // H1 = 0x82: the size comes from H2, whatever the probe would find.
-  Open("TREVANO Kelvane Birch 0", 1, I2c(Layout({0x82, 0x20, 0x33, 0x84}, 1), 256, 1));
+  Open("TREVANO Kelvane Birch 0", 1, I2cCard(Layout({0x82, 0x20, 0x33, 0x84}, 1), 256, 1));
   ASSERT_EQ(Request().response.back(), 0x00);
   EXPECT_EQ(SlotAt(0).memory_size, 1024u);
 }
 
 TEST_F(DetectTest, I2cVendorValueReplacesTheSize) {
-  Open("TREVANO Kelvane Birch 0", 1, I2c(Layout({0x11, 0x22, 0x33, 0x84}, 1), 512, 1));
+  Open("TREVANO Kelvane Birch 0", 1, I2cCard(Layout({0x11, 0x22, 0x33, 0x84}, 1), 512, 1));
   ASSERT_EQ(Send(1, {0x20, 0xFF, 0x00, 0x02, 0x02, 0x20, 0x00}).response, (Bytes{0x90, 0x00}));
   ASSERT_EQ(Request().response.back(), 0x00);
   EXPECT_EQ(SlotAt(0).memory_size, 0x2000u);
@@ -233,7 +194,7 @@ TEST_F(DetectTest, I2cVendorValueReplacesTheSize) {
 TEST_F(DetectTest, I2cWriteTestOnFscReaders) {
   // The first byte of this card cannot be changed: the test write does not show, so the card
   // is taken for one with two-byte addresses.
-  cards::CardSpec card = I2c(Layout({0x11, 0x22, 0x33, 0x84}, 2), 4096, 2);
+  cards::CardSpec card = I2cCard(Layout({0x11, 0x22, 0x33, 0x84}, 2), 4096, 2);
   card.first_byte_fixed = true;
   Open("FSC SCR USB 2A 0", 225, card);
   ASSERT_EQ(Request().response, (Bytes{0x11, 0x22, 0x33, 0x84, 0x90, 0x00}));
@@ -246,27 +207,26 @@ TEST_F(DetectTest, I2cWriteTestOnFscReaders) {
   sim::Reset();
   AddReaders({"Vuzoded Divudaz USB Smartcard Reader 0"});
   sim::InsertCard("Vuzoded Divudaz USB Smartcard Reader 0",
-                  I2c(Layout({0x11, 0x22, 0x33, 0x84}, 2), 512, 1));
+                  I2cCard(Layout({0x11, 0x22, 0x33, 0x84}, 2), 512, 1));
   ASSERT_EQ(CT_init(2, 210), OK);
-  uint8_t sad = 2, dad = 1, response[64];
-  uint16_t lenr = sizeof response;
-  const uint8_t request[] = {0x20, 0x12, 0x01, 0x01, 0x00};
-  ASSERT_EQ(CT_data(2, &dad, &sad, sizeof request, request, &lenr, response), OK);
-  ASSERT_EQ(Bytes(response, response + lenr), (Bytes{0x11, 0x22, 0x33, 0x84, 0x90, 0x00}));
+  const Bytes request = {0x20, 0x12, 0x01, 0x01, 0x00};
+  const Exchange first = ctapitest::CtData(2, 1, request, 64);
+  ASSERT_EQ(first.code, OK);
+  ASSERT_EQ(first.response, (Bytes{0x11, 0x22, 0x33, 0x84, 0x90, 0x00}));
   EXPECT_EQ(SlotAt(1).memory_size, 512u);  // found by the size probe
   size_t writes = 0;
-  for (const Bytes& apdu : Transmitted())
+  for (const Bytes& apdu : TransmittedApdus())
     writes += IsWrite(apdu) ? 1 : 0;
   EXPECT_EQ(writes, 2u);
   // Powered again, the card shows its first byte unchanged.
-  lenr = sizeof response;
-  sad = 2, dad = 1;
-  ASSERT_EQ(CT_data(2, &dad, &sad, sizeof request, request, &lenr, response), OK);
-  EXPECT_EQ(response[0], 0x11);
+  const Exchange again = ctapitest::CtData(2, 1, request, 64);
+  ASSERT_EQ(again.code, OK);
+  ASSERT_FALSE(again.response.empty());
+  EXPECT_EQ(again.response[0], 0x11);
 }
 
 TEST_F(DetectTest, CommandEntryOfMemoryCards) {
-  Open("TREVANO Kelvane Birch 0", 1, TwoWire(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
+  Open("TREVANO Kelvane Birch 0", 1, TwoWireCard(Layout({0xA2, 0x13, 0x10, 0x91}, 5)));
   ASSERT_EQ(Request().response.back(), 0x00);
   struct Case {
     Bytes command;
@@ -277,11 +237,13 @@ TEST_F(DetectTest, CommandEntryOfMemoryCards) {
       {{}, {0x67, 0x00}},
       {{0x80, 0xB0, 0x00, 0x00, 0x01}, {0x6E, 0x00}},  // class
       {{0x00, 0xC0, 0x00, 0x00, 0x01}, {0x6D, 0x00}},  // not an instruction of memory cards
-      {{0x00, 0xB0, 0x00, 0x00, 0x01}, {0x6D, 0x00}},  // file commands: not offered yet
-      {{0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00}, {0x6D, 0x00}},
+      // The file commands are routed to their emulation.
+      {{0x00, 0xB0, 0x00, 0x00, 0x01}, {0x6A, 0x82}},  // nothing selected yet
+      {{0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00}, {0x90, 0x00}},
+      {{0x00, 0xB0, 0x00, 0x00, 0x01}, {0xA2, 0x90, 0x00}},
   };
   for (const Case& c : cases) {
-    Answer answer = Send(0, c.command);
+    Exchange answer = Send(0, c.command);
     EXPECT_EQ(answer.code, OK);
     EXPECT_EQ(answer.response, c.response) << c.command.size();
   }
