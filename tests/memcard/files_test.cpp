@@ -1,5 +1,6 @@
 // The file commands on memory cards: SELECT FILE by identifier and by application identifier,
 // READ BINARY with its Le forms, the end of the file and the buffer, and UPDATE BINARY.
+#include "tests/memcard/insurance_card.h"
 #include "tests/memcard/memory_card_fixture.h"
 
 namespace {
@@ -147,6 +148,54 @@ TEST_F(FilesTest, UpdateNeedsASelectionAndAnAcceptingCard) {
   EXPECT_EQ(Card({0x00, 0xD6, 0x00, 0x40, 0x01, 0x01}), (Bytes{0x62, 0x00}));
   ASSERT_EQ(Card({0x00, 0x20, 0x00, 0x00, 0x03, 0xFF, 0xFF, 0xFF}), (Bytes{0x90, 0x00}));
   EXPECT_EQ(Card({0x00, 0xD6, 0x00, 0x40, 0x01, 0x01}), (Bytes{0x90, 0x00}));
+}
+
+}  // namespace
+
+namespace {
+
+// Cards in the insurance layout: any application identifier selects the data object, up to its
+// checksum byte; the object is read whole with 62 82 and never written.
+class InsuranceFilesTest : public MemoryCardTest {
+ protected:
+  void PowerInsuranceCard(const testcards::InsuranceCard& layout) {
+    image_ = testcards::Build(layout);
+    Power(testcards::MemoryCard(image_, cards::CardKind::kTwoWire));
+  }
+  Bytes image_;
+};
+
+TEST_F(InsuranceFilesTest, DataObjectSelectedUpToItsChecksum) {
+  PowerInsuranceCard(testcards::InsuranceCard{});
+  ASSERT_EQ(Card({0x00, 0xA4, 0x04, 0x00, 0x06, 0xD2, 0x76, 0x00, 0x00, 0x01, 0x01}),
+            (Bytes{0x90, 0x00}));
+  EXPECT_EQ(SlotAt(0).insurance_layout, 1u);
+  EXPECT_EQ(SlotAt(0).selected_insurance_data, 1u);
+  EXPECT_EQ(SlotAt(0).selected_first, 30u);
+  // 60 81 80, 128 value bytes: the checksum byte is the object's last, at 30 + 130.
+  EXPECT_EQ(SlotAt(0).selected_last, 30u + 130u);
+  const Bytes read = Card({0x00, 0xB0, 0x00, 0x00, 0x00});
+  EXPECT_EQ(Sw(read), (Bytes{0x62, 0x82}));
+  EXPECT_EQ(Data(read), Bytes(image_.begin() + 30, image_.begin() + 30 + 131));
+  // An explicit Le over the same bytes ends in 90 00.
+  EXPECT_EQ(Sw(Card({0x00, 0xB0, 0x00, 0x00, 0x10})), (Bytes{0x90, 0x00}));
+  // Any identifier selects it; nothing is ever written.
+  EXPECT_EQ(Card({0x00, 0xA4, 0x04, 0x00, 0x02, 0x12, 0x34}), (Bytes{0x90, 0x00}));
+  ASSERT_EQ(Card({0x00, 0x20, 0x00, 0x00, 0x03, 0xFF, 0xFF, 0xFF}), (Bytes{0x90, 0x00}));
+  EXPECT_EQ(Card({0x00, 0xD6, 0x00, 0x10, 0x01, 0x41}), (Bytes{0x62, 0x00}));
+  EXPECT_EQ(Data(Card({0x00, 0xB0, 0x00, 0x10, 0x01})), Bytes{image_[30 + 0x10]});
+}
+
+TEST_F(InsuranceFilesTest, FailedDataCheckDropsTheLayout) {
+  testcards::InsuranceCard layout;
+  layout.corrupt_checksum = true;
+  PowerInsuranceCard(layout);
+  EXPECT_EQ(Card({0x00, 0xA4, 0x04, 0x00, 0x06, 0xD2, 0x76, 0x00, 0x00, 0x01, 0x01}),
+            (Bytes{0x6A, 0x82}));
+  EXPECT_EQ(SlotAt(0).insurance_layout, 0u);
+  EXPECT_EQ(SlotAt(0).selected_first, 0xFFFFFFFFu);
+  // The whole memory is still there to read.
+  EXPECT_EQ(Card({0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00}), (Bytes{0x90, 0x00}));
 }
 
 }  // namespace
