@@ -2,19 +2,20 @@
 # The main job: a CT-API session through libctkorvin.so on virtual readers, printed as a
 # transcript a person can follow. On a fresh Debian 12 machine it installs what it needs
 # (install-deps.sh), builds the developer preset (the library, ctkorvin-cli, kv-vicc and
-# kv-pcsc-wait), starts a private pcscd with two vpcd readers and kv-vicc cards in them
-# (tests/e2e/pcscd-private.sh) and talks to the cards with ctkorvin-cli. Everything it starts is
-# stopped before it ends.
+# kv-pcsc-wait), starts a private pcscd with three vpcd readers and kv-vicc cards in them
+# (tests/e2e/pcscd-private.sh) and talks to the cards with ctkorvin-cli, down to reading a health
+# insurance card whole. Everything it starts is stopped before it ends.
 #
 #   scripts/demo.sh
 #
 # The private pcscd needs root (a mount namespace over /run/pcscd); as another user that part
-# runs through sudo. KV_DEMO_PORT_BASE picks the four vpcd ports (default 35980).
+# runs through sudo. KV_DEMO_PORT_BASE picks the six vpcd ports (default 35980).
 # Exit status: 0 when every CT-API call of the session returned OK, 1 otherwise.
 set -euo pipefail
 
 readonly kProcessorReader="TREVANO Kelvane Birch"
 readonly kMemoryReader="TREVANO Kelvane Alder"
+readonly kInsuranceReader="TREVANO Kelvane Cedar"
 # A T=0 processor card: historical bytes "KVIC", the file 2F01 holding "Hello, CT-API!" and one
 # scripted answer. Over T=0 the library sends 80 CA 9F 7F 00 as its four header bytes, so that
 # is the form the script knows.
@@ -23,6 +24,8 @@ processor_card+=" --script 80CA9F7F=4B562D564943439000"
 readonly processor_card
 # A 2-wire memory card whose memory starts with the header A2 13 10 91.
 readonly kMemoryCard="--memory 2wire --memory-data A2131091"
+# A 2-wire health insurance card: the tests' generator fills it with a valid data object.
+readonly kInsuranceCard="--memory 2wire --insurance-card"
 
 here=$(cd "$(dirname "$0")" && pwd)
 self="$here/$(basename "$0")"
@@ -78,6 +81,17 @@ ct 20 12 01 01 00
 ct 20 13 01 80 00
 EOF
 
+  heading "Port 50: the health insurance card in \"$kInsuranceReader 0\""
+  cli session --port 50 <<'EOF'
+# REQUEST ICC: the header A2 13 10 91 of a 2-wire card
+ct 20 12 01 01 00
+# SELECT FILE of the insurance application: the library checks the card's layout and its data
+# object, checksum included, before it selects the object
+icc 00 A4 04 00 06 D2 76 00 00 01 01
+# READ BINARY of the whole object, up to its checksum byte (62 82: the end is reached)
+icc 00 B0 00 00 00
+EOF
+
   if ((failures)); then
     heading "$failures step(s) failed"
     return 1
@@ -99,12 +113,14 @@ stack() {
   export KV_VICC="$build/tools/kv-vicc"
   export KV_PCSC_WAIT="$build/tests/e2e/kv-pcsc-wait"
   export KV_E2E_PORT_BASE="${1:-${KV_DEMO_PORT_BASE:-35980}}"
-  echo "Starting a private pcscd with the vpcd readers \"$kProcessorReader\" (ports 1 and 2) and"
-  echo "\"$kMemoryReader\" (ports 20 and 21): a processor card in the first slot of the one, a"
-  echo "2-wire memory card in the first slot of the other (kv-vicc)."
+  echo "Starting a private pcscd with the vpcd readers \"$kProcessorReader\" (ports 1 and 2),"
+  echo "\"$kMemoryReader\" (ports 20 and 21) and \"$kInsuranceReader\" (ports 50 and 51): a"
+  echo "processor card, a 2-wire memory card and a health insurance card in their first slots"
+  echo "(kv-vicc)."
   "$root/tests/e2e/pcscd-private.sh" run "$workdir" \
-    --card "0:0=$processor_card" --card "1:0=$kMemoryCard" \
-    "$kProcessorReader" "$kMemoryReader" -- bash "$self" --transcript || status=$?
+    --card "0:0=$processor_card" --card "1:0=$kMemoryCard" --card "2:0=$kInsuranceCard" \
+    "$kProcessorReader" "$kMemoryReader" "$kInsuranceReader" -- bash "$self" --transcript ||
+    status=$?
   return "$status"
 }
 

@@ -1,10 +1,13 @@
 // CT_data through libctkorvin.so on the real stack: power-up of processor and memory cards,
-// GET STATUS, APDUs to a T=0 card as the card receives them, and a card pulled out. Runs in the
-// CTest case e2e_ct_data, whose stack (tests/e2e/CMakeLists.txt) holds:
+// GET STATUS, APDUs to a T=0 card as the card receives them, a card pulled out, the code of a
+// memory card and insurance cards read whole. Runs in the CTest case e2e_ct_data, whose stack
+// (tests/e2e/CMakeLists.txt) holds:
 //   port 1  "TREVANO Kelvane Birch 0"  the processor card of e2e_layout.h
 //   port 2  "TREVANO Kelvane Birch 1"  the same card once more; the removal test pulls it
-//   port 20 "TREVANO Kelvane Alder 0"  a 2-wire memory card
+//   port 20 "TREVANO Kelvane Alder 0"  a 2-wire memory card with a code
 //   port 21 "TREVANO Kelvane Alder 1"  empty
+//   port 50 "TREVANO Kelvane Cedar 0"  a 2-wire insurance card (tests/memcard/insurance_card.h)
+//   port 51 "TREVANO Kelvane Cedar 1"  the same image on an I2C card
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,6 +21,7 @@
 
 #include "ctapi/ctapi.h"
 #include "tests/e2e/e2e_layout.h"
+#include "tests/memcard/insurance_card.h"
 
 namespace {
 
@@ -28,6 +32,8 @@ constexpr uint16_t kProcessorPort = 1;
 constexpr uint16_t kRemovablePort = 2;
 constexpr uint16_t kMemoryPort = 20;
 constexpr uint16_t kEmptyPort = 21;
+constexpr uint16_t kInsurancePort = 50;
+constexpr uint16_t kI2cInsurancePort = 51;
 constexpr int kRemovableSlot = 1;  // vpcd slot of port 2 in the first reader
 
 const Bytes kRequestIccWithAtr = {0x20, 0x12, 0x01, 0x01, 0x00};
@@ -292,6 +298,122 @@ TEST_F(CtDataE2eTest, PulledCardTurnsTheNextCommandInto64A1) {
   EXPECT_EQ(reply.sad, CTAPI_AD_CT);
   EXPECT_EQ(ToTerminal({0x20, 0x13, 0x01, 0x80, 0x00}).response,
             (Bytes{0x80, 0x01, 0x00, 0x90, 0x00}));
+}
+
+// --- the code of a 2-wire memory card
+// --------------------------------------------------------------
+
+const Bytes kCode = e2e::Hex(KV_E2E_MEMORY_CARD_PIN);
+const Bytes kNewCode = {0x65, 0x43, 0x21};
+const Bytes kWrongCode = {0x00, 0x00, 0x00};
+
+Bytes VerifyCommand(const Bytes& code) {
+  return Concat({0x00, 0x20, 0x00, 0x00, 0x03}, code);
+}
+Bytes ChangeCommand(const Bytes& old_code, const Bytes& new_code) {
+  return Concat(Concat({0x00, 0x24, 0x00, 0x00, 0x06}, old_code), new_code);
+}
+
+// Each test leaves the card with its own code and all tries left.
+TEST_F(CtDataE2eTest, MemoryCardCodeIsPresentedAndChanged) {
+  Open(kMemoryPort);
+  ASSERT_EQ(ToTerminal(kRequestIccWithAtr).code, OK);
+  const Reply verify = ToCard(VerifyCommand(kCode));
+  EXPECT_EQ(verify.code, OK);
+  EXPECT_EQ(verify.response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(verify.sad, CTAPI_AD_ICC1);
+
+  EXPECT_EQ(ToCard(ChangeCommand(kCode, kNewCode)).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard(VerifyCommand(kNewCode)).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard(VerifyCommand(kCode)).response, (Bytes{0x63, 0xC2}));  // the old one is gone
+
+  EXPECT_EQ(ToCard(VerifyCommand(kNewCode)).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard(ChangeCommand(kNewCode, kCode)).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard(VerifyCommand(kCode)).response, (Bytes{0x90, 0x00}));
+}
+
+TEST_F(CtDataE2eTest, WrongCodeAnswersTheTriesLeft) {
+  Open(kMemoryPort);
+  ASSERT_EQ(ToTerminal(kRequestIccWithAtr).code, OK);
+  const Reply first = ToCard(VerifyCommand(kWrongCode));
+  EXPECT_EQ(first.code, OK);
+  EXPECT_EQ(first.response, (Bytes{0x63, 0xC2}));
+  EXPECT_EQ(ToCard(VerifyCommand(kWrongCode)).response, (Bytes{0x63, 0xC1}));
+  // The right code gives all tries back.
+  EXPECT_EQ(ToCard(VerifyCommand(kCode)).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard(VerifyCommand(kWrongCode)).response, (Bytes{0x63, 0xC2}));
+  EXPECT_EQ(ToCard(VerifyCommand(kCode)).response, (Bytes{0x90, 0x00}));
+}
+
+// --- insurance cards
+// ---------------------------------------------------------------------------------
+
+const Bytes kSelectInsuranceApplication = {0x00, 0xA4, 0x04, 0x00, 0x06, 0xD2,
+                                           0x76, 0x00, 0x00, 0x01, 0x01};
+
+// The data object of the image kv-vicc holds (the generator's card with header byte `h1`): from
+// its tag 60 at address 30 up to and including the checksum byte, which follows 8E 01.
+Bytes InsuranceDataObject(uint8_t h1) {
+  testcards::InsuranceCard card;
+  card.header[0] = h1;
+  const Bytes image = testcards::Build(card);
+  const Bytes area = testcards::DataArea(image);
+  size_t checksum = 0;
+  for (size_t i = 0; i + 2 < area.size() && checksum == 0; ++i) {
+    if (area[i] == testcards::kTagChecksum && area[i + 1] == 0x01) checksum = i + 2;
+  }
+  EXPECT_NE(checksum, 0u);
+  return Bytes(area.begin(), area.begin() + static_cast<std::ptrdiff_t>(checksum + 1));
+}
+
+void ReadsTheInsuranceCardWhole(uint8_t h1) {
+  const Bytes header = {h1, 0x13, 0x10, 0x91};
+  const Reply power = ToTerminal(kRequestIccWithAtr);
+  EXPECT_EQ(power.code, OK);
+  EXPECT_EQ(power.response, Concat(header, {0x90, 0x00}));
+
+  const Reply select = ToCard(kSelectInsuranceApplication);
+  EXPECT_EQ(select.code, OK);
+  ASSERT_EQ(select.response, (Bytes{0x90, 0x00}));
+
+  // Only a card that passed the data check ends its application at the checksum byte and
+  // answers a READ BINARY with Le = 00 with 62 82.
+  const Reply read = ToCard(kReadBinary);
+  EXPECT_EQ(read.code, OK);
+  EXPECT_EQ(read.sad, CTAPI_AD_ICC1);
+  const Bytes object = InsuranceDataObject(h1);
+  ASSERT_EQ(object.front(), testcards::kTagData);
+  EXPECT_EQ(object.size(), 131u);  // 60 81 80 and 128 value bytes
+  EXPECT_EQ(read.response, Concat(object, {0x62, 0x82}));
+
+  // Such a card is never written.
+  EXPECT_EQ(ToCard({0x00, 0xD6, 0x00, 0x00, 0x01, 0x41}).response, (Bytes{0x62, 0x00}));
+}
+
+TEST_F(CtDataE2eTest, TwoWireInsuranceCardIsReadWhole) {
+  Open(kInsurancePort);
+  ReadsTheInsuranceCardWhole(0xA2);
+}
+
+TEST_F(CtDataE2eTest, I2cInsuranceCardIsReadWhole) {
+  Open(kI2cInsurancePort);
+  ReadsTheInsuranceCardWhole(0x82);
+}
+
+// In the insurance layout any application identifier selects the data object.
+TEST_F(CtDataE2eTest, InsuranceCardAnswersAnyApplicationIdentifier) {
+  Open(kInsurancePort);
+  ASSERT_EQ(ToTerminal(kRequestIccWithAtr).code, OK);
+  EXPECT_EQ(ToCard({0x00, 0xA4, 0x04, 0x00, 0x03, 0xA0, 0x00, 0x01}).response, (Bytes{0x90, 0x00}));
+  EXPECT_EQ(ToCard({0x00, 0xB0, 0x00, 0x00, 0x03}).response, (Bytes{0x60, 0x81, 0x80, 0x90, 0x00}));
+}
+
+// A memory card without the layout does not have the insurance application.
+TEST_F(CtDataE2eTest, PlainMemoryCardRefusesTheInsuranceApplication) {
+  Open(kMemoryPort);
+  ASSERT_EQ(ToTerminal(kRequestIccWithAtr).code, OK);
+  EXPECT_EQ(ToCard(kSelectInsuranceApplication).response, (Bytes{0x6A, 0x82}));
+  EXPECT_EQ(ToCard(kReadBinary).response, (Bytes{0x6A, 0x82}));
 }
 
 }  // namespace

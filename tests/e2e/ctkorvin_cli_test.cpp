@@ -64,7 +64,9 @@ TEST(CtDataCliTest, ListNamesEveryPortThatOpens) {
             "port 1: TREVANO Kelvane Birch 0\n"
             "port 2: TREVANO Kelvane Birch 1\n"
             "port 20: TREVANO Kelvane Alder 0\n"
-            "port 21: TREVANO Kelvane Alder 1\n");
+            "port 21: TREVANO Kelvane Alder 1\n"
+            "port 50: TREVANO Kelvane Cedar 0\n"
+            "port 51: TREVANO Kelvane Cedar 1\n");
 }
 
 TEST(CtDataCliTest, SessionShowsTheMemoryCardsHeader) {
@@ -78,6 +80,32 @@ TEST(CtDataCliTest, SessionShowsTheMemoryCardsHeader) {
                        "          status 90 00: memory card powered\n"))
       << run.output;
   EXPECT_TRUE(Contains(run.output, "CT_close(ctn 1): OK\n")) << run.output;
+}
+
+// The insurance card read through its application: the data object comes out field by field.
+TEST(CtDataCliTest, SessionDecodesTheInsuranceData) {
+  const CliRun run = RunCli({"session", "--port", "50", "-e", "ct 20 12 01 01 00", "-e",
+                             "icc 00 A4 04 00 06 D2 76 00 00 01 01", "-e", "icc 00 B0 00 00 00"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(Contains(run.output, "to ICC    SELECT FILE D27600000101\n")) << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "          insurance data (object 60, 128 bytes):\n"
+                       "            insurer           \"AOK Niedersachsen\"\n"
+                       "            insurer number    1051309\n"))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "            birth date        12.08.1964\n"
+                       "            street            \"Heidestra\xC3\x9F"
+                       "e 17\"\n"))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "            valid until       12/26\n"
+                       "            checksum          "))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       " (matches)\n"
+                       "          status 62 82: warning: end of file reached before Le bytes\n"))
+      << run.output;
 }
 
 // A status word that reports an error is an answer like any other; the exit status counts the

@@ -1,11 +1,15 @@
 // ctkorvin-cli's reading of CT-API traffic: script lines, command names, status words, return
-// codes, the decoding of the terminal's answers and the transcript of one exchange.
+// codes, the decoding of the terminal's answers and of an insurance card's data object, and the
+// transcript of one exchange.
 #include "tools/ctkorvin-cli/transcript.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/memcard/insurance_card.h"
 
 namespace {
 
@@ -252,6 +256,176 @@ TEST(CliAnswerTest, CardDataAreShownOnlyAsText) {
   EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, H("46 01 00 90 00")), Lines{});
   EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, H("48 90 00")), Lines{});
   EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, H("6A 82")), Lines{});
+}
+
+// --- insurance card data ------------------------------------------------------------------------
+
+// The data object of a generated card as READ BINARY returns it: from the tag 60 up to and
+// including the checksum byte.
+Bytes DataObject(const testcards::InsuranceCard& card) {
+  const Bytes image = testcards::Build(card);
+  const size_t length = testcards::DataObjectLength(card);
+  const size_t size = 1 + testcards::LengthField(length, card.data_length_form).size() + length;
+  return Bytes(image.begin() + testcards::kDataAddress,
+               image.begin() + static_cast<std::ptrdiff_t>(testcards::kDataAddress + size));
+}
+
+bool Has(const Lines& lines, const std::string& line) {
+  for (const std::string& l : lines) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+std::string HexOf(uint8_t value) {
+  char text[3];
+  snprintf(text, sizeof text, "%02X", value);
+  return text;
+}
+
+Lines DescribeObject(const Bytes& object) {
+  return cli::DescribeInsuranceData(object.data(), object.size());
+}
+
+TEST(CliInsuranceDataTest, GeneratedCardFieldByField) {
+  const Bytes object = DataObject(testcards::InsuranceCard{});
+  ASSERT_EQ(object.size(), 131u);
+  EXPECT_EQ(DescribeObject(object),
+            (Lines{
+                "insurance data (object 60, 128 bytes):",
+                "  insurer           \"AOK Niedersachsen\"",
+                "  insurer number    1051309",
+                "  contract number   38825",
+                "  insured number    4711081547",
+                "  status            1000",
+                "  title             \"Dr.\"",
+                "  first name        \"Erika\"",
+                "  surname           \"Mustermann\"",
+                "  birth date        12.08.1964",
+                "  street            \"Heidestra\xC3\x9F"
+                "e 17\"",
+                "  country code      \"D\"",
+                "  postcode          \"51147\"",
+                "  town              \"K\xC3\xB6ln\"",
+                "  valid until       12/26",
+                "  checksum          " + HexOf(object.back()) + " (matches)",
+            }));
+}
+
+TEST(CliInsuranceDataTest, EveryNamedField) {
+  testcards::InsuranceCard card;
+  card.Set(0x90, "E");
+  card.Set(0x86, "von");
+  card.Set(0x8C, "[\\]{|}~@");
+  const Lines lines = DescribeObject(DataObject(card));
+  EXPECT_TRUE(Has(lines, "  status supplement \"E\""));
+  EXPECT_TRUE(Has(lines, "  name suffix       \"von\""));
+  EXPECT_TRUE(Has(
+      lines,
+      "  town              \"\xC3\x84\xC3\x96\xC3\x9C\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F\xC2\xA7\""));
+}
+
+TEST(CliInsuranceDataTest, WrongChecksumIsShownWithTheComputedOne) {
+  testcards::InsuranceCard card;
+  card.corrupt_checksum = true;
+  const Bytes object = DataObject(card);
+  const uint8_t stored = object.back();
+  EXPECT_EQ(DescribeObject(object).back(),
+            "  checksum          " + HexOf(stored) +
+                " (does not match: " + HexOf(static_cast<uint8_t>(~stored)) + ")");
+}
+
+// Contents the card check would refuse are still shown as they stand.
+TEST(CliInsuranceDataTest, OddValuesAreShownAsTheyStand) {
+  testcards::InsuranceCard card;
+  card.Set(0x88, "1208196");  // seven digits: no date
+  card.Set(0x8D, "12/6");
+  card.Set(0x81, Bytes{0x31, 0x00, 0x32});
+  card.fields.push_back({0x99, Bytes{0x01, 0xAB}});
+  const Lines lines = DescribeObject(DataObject(card));
+  EXPECT_TRUE(Has(lines, "  birth date        \"1208196\""));
+  EXPECT_TRUE(Has(lines, "  valid until       \"12/6\""));
+  EXPECT_TRUE(Has(lines, "  field 99          01 AB"));
+  EXPECT_TRUE(Has(lines, "  insurer number    \"1.2\""));
+  EXPECT_NE(lines.back().find("(matches)"), std::string::npos);
+}
+
+TEST(CliInsuranceDataTest, ShortAndTwoByteLengthForms) {
+  testcards::InsuranceCard card;
+  card.fields = {{0x87, testcards::Text("Muster")}};
+  EXPECT_EQ(cli::DescribeInsuranceData(H("60 08 87 06 4D 75 73 74 65 72").data(), 10),
+            (Lines{"insurance data (object 60, 8 bytes):", "  surname           \"Muster\""}));
+  card.data_length_form = testcards::LengthForm::kTwoBytes;
+  const Bytes object = DataObject(card);
+  ASSERT_EQ(cli::HexText(object.data(), 4), "60 82 00 0B");
+  EXPECT_EQ(DescribeObject(object),
+            (Lines{"insurance data (object 60, 11 bytes):", "  surname           \"Muster\"",
+                   "  checksum          " + HexOf(object.back()) + " (matches)"}));
+}
+
+// Every cut of the object, copied to a buffer of exactly that size (the sanitizer catches a
+// read beyond it), ends the decoding with a line that says what is wrong.
+TEST(CliInsuranceDataTest, CutObjectsStopWithANote) {
+  const Bytes object = DataObject(testcards::InsuranceCard{});
+  for (size_t size = 1; size < object.size(); ++size) {
+    const Bytes cut(object.begin(), object.begin() + static_cast<std::ptrdiff_t>(size));
+    const Lines lines = DescribeObject(cut);
+    ASSERT_FALSE(lines.empty()) << size;
+    const std::string& last = lines.back();
+    const bool noted =
+        last.find("cut short") != std::string::npos || last.find("malformed") != std::string::npos;
+    EXPECT_TRUE(noted) << size << ": " << last;
+  }
+  EXPECT_EQ(DescribeObject(Bytes(object.begin(), object.begin() + 40)).back(),
+            "the object is cut short: 37 of its 128 bytes");
+}
+
+TEST(CliInsuranceDataTest, MalformedObjectsStopWithANote) {
+  const std::pair<const char*, Lines> cases[] = {
+      {"60", {"insurance data object 60 with a malformed length: not decoded"}},
+      {"60 83 00 00 00 01", {"insurance data object 60 with a malformed length: not decoded"}},
+      {"60 05 87 85 41 42 43",
+       {"insurance data (object 60, 5 bytes):",
+        "field 87 is malformed or cut short: decoding stops"}},
+      {"60 04 87 02 41 42 8E",
+       {"insurance data (object 60, 4 bytes):", "  surname           \"AB\"",
+        "1 more byte after the object"}},
+      {"60 04 87 02 41 42 8E 01 00",
+       {"insurance data (object 60, 4 bytes):", "  surname           \"AB\"",
+        "3 more bytes after the object"}},
+      {"60 05 87 02 41 42 8E",
+       {"insurance data (object 60, 5 bytes):", "  surname           \"AB\"",
+        "field 8E is malformed or cut short: decoding stops"}},
+      {"60 03 87 00 8E 00",
+       {"insurance data (object 60, 3 bytes):", "  surname           \"\"",
+        "field 8E is malformed or cut short: decoding stops", "1 more byte after the object"}},
+  };
+  for (const auto& c : cases) {
+    const Bytes bytes = H(c.first);
+    EXPECT_EQ(DescribeObject(bytes), c.second) << c.first;
+  }
+  EXPECT_EQ(cli::DescribeInsuranceData(nullptr, 5), Lines{});
+  EXPECT_EQ(DescribeObject(H("61 02 87 00")), Lines{});
+}
+
+// Only READ BINARY answers 90 00 and 62 82 are decoded as the insurance data.
+TEST(CliInsuranceDataTest, DecodedInReadBinaryAnswersOnly) {
+  Bytes answer = DataObject(testcards::InsuranceCard{});
+  const Lines decoded = DescribeObject(answer);
+  answer.push_back(0x62);
+  answer.push_back(0x82);
+  const Bytes read = H("00 B0 00 00 00");
+  EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, answer), decoded);
+  answer.back() = 0x00;
+  answer[answer.size() - 2] = 0x90;
+  EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, answer), decoded);
+  answer.back() = 0x81;
+  answer[answer.size() - 2] = 0x62;
+  EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, read, answer), Lines{});
+  EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, H("80 CA 9F 7F 00"), answer), Lines{});
+  // Text that happens to begin with a backquote (0x60) and is not an object stays text.
+  EXPECT_EQ(cli::DescribeAnswer(Target::kIcc, H("80 CA 00 00 00"), H("60 41 42 90 00")),
+            Lines{"text \"`AB\""});
 }
 
 // --- one exchange ------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // ctkorvin-cli's reading of CT-API traffic: script lines, command names, status words, return
-// codes and the decoding of the terminal's answers, as fixed tables and plain functions.
+// codes, the decoding of the terminal's answers and of an insurance card's data object, as fixed
+// tables and plain functions.
 #include "tools/ctkorvin-cli/transcript.h"
 
 #include <cstdio>
@@ -440,6 +441,139 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// --- insurance card data ------------------------------------------------------------------------
+
+constexpr uint8_t kTagInsuranceData = 0x60;
+constexpr uint8_t kInsReadBinary = 0xB0;
+constexpr size_t kFieldLabelWidth = 18;
+
+enum class FieldKind { kText, kDigits, kDate, kMonthYear, kChecksum };
+
+struct FieldRow {
+  uint8_t tag;
+  const char* label;
+  FieldKind kind;
+};
+
+// The fields of the data object, in the order the cards hold them.
+constexpr FieldRow kInsuranceFields[] = {
+    {0x80, "insurer", FieldKind::kText},
+    {0x81, "insurer number", FieldKind::kDigits},
+    {0x8F, "contract number", FieldKind::kDigits},
+    {0x82, "insured number", FieldKind::kDigits},
+    {0x83, "status", FieldKind::kDigits},
+    {0x90, "status supplement", FieldKind::kText},
+    {0x84, "title", FieldKind::kText},
+    {0x85, "first name", FieldKind::kText},
+    {0x86, "name suffix", FieldKind::kText},
+    {0x87, "surname", FieldKind::kText},
+    {0x88, "birth date", FieldKind::kDate},
+    {0x89, "street", FieldKind::kText},
+    {0x8A, "country code", FieldKind::kText},
+    {0x8B, "postcode", FieldKind::kText},
+    {0x8C, "town", FieldKind::kText},
+    {0x8D, "valid until", FieldKind::kMonthYear},
+    {0x8E, "checksum", FieldKind::kChecksum},
+};
+
+// DIN 66003, the German version of ISO 646 the cards are written in: these characters stand
+// for umlauts, sharp s and the section sign (UTF-8 on the right).
+struct CardCharacterRow {
+  char card;
+  const char* utf8;
+};
+constexpr CardCharacterRow kCardCharacters[] = {
+    {'[', "\xC3\x84"}, {'\\', "\xC3\x96"}, {']', "\xC3\x9C"}, {'{', "\xC3\xA4"},
+    {'|', "\xC3\xB6"}, {'}', "\xC3\xBC"},  {'~', "\xC3\x9F"}, {'@', "\xC2\xA7"},
+};
+
+// Card text in double quotes and UTF-8, a full stop for each byte that is not printable.
+std::string CardText(const uint8_t* data, size_t length) {
+  std::string text = "\"";
+  for (size_t i = 0; i < length; ++i) {
+    const char c = static_cast<char>(data[i]);
+    const char* translated = nullptr;
+    for (const CardCharacterRow& row : kCardCharacters) {
+      if (row.card == c) translated = row.utf8;
+    }
+    if (translated != nullptr) {
+      text += translated;
+    } else {
+      text += data[i] >= 0x20 && data[i] < 0x7F ? c : '.';
+    }
+  }
+  return text + "\"";
+}
+
+bool AllDigits(const uint8_t* data, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (data[i] < '0' || data[i] > '9') return false;
+  }
+  return true;
+}
+
+// A length field at data[*at], before `end`: one byte below 0x80, or 81 and one byte, or 82 and
+// two bytes (most significant first). Moves *at past it; false when it is malformed or does not
+// fit.
+bool ReadLength(const uint8_t* data, size_t end, size_t* at, size_t* length) {
+  if (*at >= end) return false;
+  const uint8_t first = data[*at];
+  const size_t extra = first < 0x80 ? 0 : first == 0x81 ? 1 : first == 0x82 ? 2 : 3;
+  if (extra > 2 || end - *at < 1 + extra) return false;
+  size_t value = extra == 0 ? first : 0;
+  for (size_t i = 1; i <= extra; ++i)
+    value = value << 8 | data[*at + i];
+  *at += 1 + extra;
+  *length = value;
+  return true;
+}
+
+// `computed`: the checksum over the object, or nullptr when the object is not whole.
+std::string FieldValueText(FieldKind kind, const uint8_t* value, size_t length,
+                           const uint8_t* computed) {
+  const std::string text(reinterpret_cast<const char*>(value), length);
+  switch (kind) {
+    case FieldKind::kDigits:
+      if (AllPrintable(value, length)) return text;
+      break;
+    case FieldKind::kDate:
+      if (length == 8 && AllDigits(value, length)) {
+        return text.substr(0, 2) + "." + text.substr(2, 2) + "." + text.substr(4, 4);
+      }
+      break;
+    case FieldKind::kMonthYear:
+      if (length == 4 && AllDigits(value, length)) return text.substr(0, 2) + "/" + text.substr(2);
+      break;
+    case FieldKind::kChecksum:
+      if (length == 0) return "(empty)";
+      if (computed == nullptr) return HexByte(value[0]);
+      return HexByte(value[0]) + (*computed == value[0]
+                                      ? " (matches)"
+                                      : " (does not match: " + HexByte(*computed) + ")");
+    case FieldKind::kText:
+      break;
+  }
+  return CardText(value, length);
+}
+
+std::string FieldLine(uint8_t tag, const uint8_t* value, size_t length, const uint8_t* computed) {
+  std::string label = "field " + HexByte(tag);
+  std::string text = HexText(value, length);
+  for (const FieldRow& row : kInsuranceFields) {
+    if (row.tag == tag) {
+      label = row.label;
+      text = FieldValueText(row.kind, value, length, computed);
+    }
+  }
+  if (label.size() < kFieldLabelWidth) label.resize(kFieldLabelWidth, ' ');
+  return "  " + label + text;
+}
+
+bool IsReadBinaryData(const Bytes& command, uint8_t sw1, uint8_t sw2) {
+  return command.size() >= 4 && command[1] == kInsReadBinary &&
+         ((sw1 == 0x90 && sw2 == 0x00) || (sw1 == 0x62 && sw2 == 0x82));
+}
+
 }  // namespace
 
 // --- public ------------------------------------------------------------------------------------
@@ -567,14 +701,18 @@ std::vector<std::string> DescribeAnswer(Target target, const Bytes& command,
   if (response.size() < 2) return lines;
   const size_t length = response.size() - 2;
   const uint8_t* data = response.data();
+  const uint8_t sw1 = response[length];
+  const uint8_t sw2 = response[length + 1];
   if (target == Target::kIcc) {
-    // A card's data mean what the application makes of them; text at least can be shown.
+    // A card's data mean what the application makes of them; the insurance card's data object
+    // is known, and text at least can be shown.
+    if (length > 0 && data[0] == kTagInsuranceData && IsReadBinaryData(command, sw1, sw2)) {
+      return DescribeInsuranceData(data, length);
+    }
     if (length >= 2 && AllPrintable(data, length)) lines.push_back("text " + Quoted(data, length));
     return lines;
   }
   if (!IsTerminalCommand(target, command)) return lines;
-  const uint8_t sw1 = response[length];
-  const uint8_t sw2 = response[length + 1];
   const uint8_t ins = command[1];
   const uint8_t p1 = command[2];
   const uint8_t p2 = command[3];
@@ -584,6 +722,48 @@ std::vector<std::string> DescribeAnswer(Target target, const Bytes& command,
     DescribePowerAnswer(command, data, length, sw1, sw2, &lines);
   } else if (ins == 0xFF && p1 == 0x00 && p2 == 0x00 && sw1 == 0x90 && sw2 == 0x00) {
     lines.push_back("reader name " + Quoted(data, length));
+  }
+  return lines;
+}
+
+std::vector<std::string> DescribeInsuranceData(const uint8_t* data, size_t length) {
+  std::vector<std::string> lines;
+  if (data == nullptr || length == 0 || data[0] != kTagInsuranceData) return lines;
+  size_t at = 1;
+  size_t value_length = 0;
+  if (!ReadLength(data, length, &at, &value_length)) {
+    lines.push_back("insurance data object 60 with a malformed length: not decoded");
+    return lines;
+  }
+  const size_t available = length - at;
+  const bool whole = value_length <= available;
+  const size_t end = whole ? at + value_length : length;
+  lines.push_back("insurance data (object 60, " + Decimal(static_cast<unsigned>(value_length)) +
+                  " bytes):");
+  // The checksum covers the whole object but its last byte, the checksum itself.
+  uint8_t checksum = 0;
+  for (size_t i = 0; whole && i + 1 < end; ++i)
+    checksum ^= data[i];
+  const uint8_t* computed = whole ? &checksum : nullptr;
+
+  while (at < end) {
+    const uint8_t tag = data[at];
+    size_t value_at = at + 1;
+    size_t field_length = 0;
+    if (!ReadLength(data, end, &value_at, &field_length) || field_length > end - value_at) {
+      lines.push_back("field " + HexByte(tag) + " is malformed or cut short: decoding stops");
+      break;
+    }
+    lines.push_back(FieldLine(tag, data + value_at, field_length, computed));
+    at = value_at + field_length;
+  }
+  if (!whole) {
+    lines.push_back("the object is cut short: " + Decimal(static_cast<unsigned>(available)) +
+                    " of its " + Decimal(static_cast<unsigned>(value_length)) + " bytes");
+  } else if (end < length) {
+    const size_t more = length - end;
+    lines.push_back(Decimal(static_cast<unsigned>(more)) +
+                    (more == 1 ? " more byte" : " more bytes") + " after the object");
   }
   return lines;
 }

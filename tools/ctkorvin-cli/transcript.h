@@ -1,7 +1,8 @@
 // ctkorvin-cli's reading of CT-API traffic: the lines of a session script, short names for
 // terminal commands and common ISO commands, the meaning of status words and return codes, and
-// the decoding of the terminal's answers (GET STATUS objects, ATR, memory-card header). Pure
-// functions, so that the tests reach them without a reader.
+// the decoding of the terminal's answers (GET STATUS objects, ATR, memory-card header) and of the
+// data object of a health insurance card. Pure functions, so that the tests reach them without a
+// reader.
 #pragma once
 
 #include <cstddef>
@@ -55,10 +56,18 @@ std::string CommandName(Target target, const Bytes& command);
 std::string StatusWordMeaning(Target target, const Bytes& command, uint8_t sw1, uint8_t sw2);
 
 // Lines that explain the data of an answer: the GET STATUS objects, the ATR or memory-card
-// header of REQUEST ICC and RESET CT, the reader name of the vendor command; a card's data as
-// text when every byte is printable. Empty when there is nothing to explain. `response` holds
-// data and SW1 SW2.
+// header of REQUEST ICC and RESET CT, the reader name of the vendor command; the insurance data
+// object that a READ BINARY answer (90 00 or 62 82) begins with; otherwise a card's data as text
+// when every byte is printable. Empty when there is nothing to explain. `response` holds data
+// and SW1 SW2.
 std::vector<std::string> DescribeAnswer(Target target, const Bytes& command, const Bytes& response);
+
+// The data object (tag 60) of a health insurance card at the start of `data`, one line per
+// field: insurer, insured person, address, dates and the checksum, the dates as DD.MM.YYYY and
+// MM/YY, text in the card's character set (DIN 66003: | is ö, ~ is ß, ...) shown in UTF-8.
+// Never reads beyond `length`; a malformed object ends the decoding with a line that says so.
+// Empty when `data` does not begin with tag 60.
+std::vector<std::string> DescribeInsuranceData(const uint8_t* data, size_t length);
 
 // The family of a memory card by its first header byte: "2-wire", "3-wire" or "I2C".
 const char* MemoryCardFamily(uint8_t h1);

@@ -6,6 +6,10 @@
 // two-byte big-endian length and the payload. A one-byte payload is a control byte (00 power
 // off, 01 power on, 02 reset, 04 get ATR - only the last one is answered, with the ATR); a longer
 // payload is a command APDU, answered with exactly one frame holding the response.
+//
+// --insurance-card fills a memory card with a valid image in the health-insurance-card layout,
+// made by the tests' own generator (tests/memcard/insurance_card.h), so that the end-to-end
+// tests and the demo read the very card the unit tests check.
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -26,6 +30,7 @@
 #include <string>
 
 #include "sim/cards/card.h"
+#include "tests/memcard/insurance_card.h"
 
 namespace {
 
@@ -36,7 +41,7 @@ constexpr char kUsage[] =
     "               [--file FID=HEX]... [--retry-ms N] [--verbose]\n"
     "               [--memory 2wire|3wire|3wire-nopin|i2c [--memory-data HEX] [--size N]\n"
     "                [--pin HEX] [--error-counter N] [--protection N] [--addr-width 1|2]\n"
-    "                [--fixed-first-byte]]\n"
+    "                [--fixed-first-byte] [--insurance-card]]\n"
     "  --port N          vpcd port of the slot (vpcd slot s of a reader listens on its port + s)\n"
     "  --host HOST       where vpcd runs (default 127.0.0.1)\n"
     "  --atr HEX         answer to reset (default 3B8280011450)\n"
@@ -53,7 +58,9 @@ constexpr char kUsage[] =
     "  --error-counter N error counter (default 7 on 2wire, 0xFF on 3wire: all tries left)\n"
     "  --protection N    2wire protection bits, bit n for address n, 1 = writable (default all)\n"
     "  --addr-width N    i2c address width in bytes, 1 or 2 (default 1)\n"
-    "  --fixed-first-byte i2c: writes to address 0 are acknowledged but change nothing\n";
+    "  --fixed-first-byte i2c: writes to address 0 are acknowledged but change nothing\n"
+    "  --insurance-card  contents: a valid health-insurance-card image (256 bytes) with the\n"
+    "                    family's header A2, 92 or 82 13 10 91; instead of --memory-data\n";
 
 // vpcd's control bytes.
 constexpr uint8_t kCtrlPowerOff = 0x00;
@@ -127,36 +134,46 @@ std::string Hex(const uint8_t* data, size_t length) {
   return text;
 }
 
-// The memory-card families of --memory.
+// The memory-card families of --memory; header_byte is the first header byte (H1) of the
+// family's insurance-card image.
 struct MemoryFamily {
   const char* name;
   cards::CardKind kind;
   bool pin_area_plain;
+  uint8_t header_byte;
 };
 constexpr MemoryFamily kMemoryFamilies[] = {
-    {"2wire", cards::CardKind::kTwoWire, false},
-    {"3wire", cards::CardKind::kThreeWire, false},
-    {"3wire-nopin", cards::CardKind::kThreeWire, true},
-    {"i2c", cards::CardKind::kI2c, false},
+    {"2wire", cards::CardKind::kTwoWire, false, 0xA2},
+    {"3wire", cards::CardKind::kThreeWire, false, 0x92},
+    {"3wire-nopin", cards::CardKind::kThreeWire, true, 0x92},
+    {"i2c", cards::CardKind::kI2c, false, 0x82},
 };
 
-bool ParseMemoryFamily(const char* text, cards::CardSpec* spec) {
+const MemoryFamily* FindMemoryFamily(const char* text) {
   for (const MemoryFamily& family : kMemoryFamilies) {
-    if (strcmp(text, family.name) == 0) {
-      spec->kind = family.kind;
-      spec->pin_area_plain = family.pin_area_plain;
-      return true;
-    }
+    if (strcmp(text, family.name) == 0) return &family;
   }
-  return false;
+  return nullptr;
 }
 
-// The memory-card options only make sense together with --memory, and the code must have the
-// family's length.
-bool CheckMemoryOptions(const cards::CardSpec& spec, bool memory_options) {
+// The generator's default card with the family's header byte.
+Bytes InsuranceImage(const MemoryFamily& family) {
+  testcards::InsuranceCard card;
+  card.header[0] = family.header_byte;
+  return testcards::Build(card);
+}
+
+// The memory-card options only make sense together with --memory, --insurance-card replaces
+// --memory-data, and the code must have the family's length.
+bool CheckMemoryOptions(const cards::CardSpec& spec, bool memory_options, bool insurance_card,
+                        bool memory_data) {
   if (spec.kind == cards::CardKind::kProcessor) {
     if (memory_options) fprintf(stderr, "kv-vicc: memory-card options need --memory\n");
     return !memory_options;
+  }
+  if (insurance_card && memory_data) {
+    fprintf(stderr, "kv-vicc: --insurance-card and --memory-data exclude each other\n");
+    return false;
   }
   const size_t code_length = spec.kind == cards::CardKind::kTwoWire ? 3 : 2;
   if (!spec.pin.empty() && spec.pin.size() != code_length) {
@@ -168,6 +185,9 @@ bool CheckMemoryOptions(const cards::CardSpec& spec, bool memory_options) {
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   bool memory_options = false;
+  bool insurance_card = false;
+  bool memory_data = false;
+  const MemoryFamily* family = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--verbose") {
@@ -176,6 +196,11 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     }
     if (name == "--fixed-first-byte") {
       options->spec.first_byte_fixed = true;
+      memory_options = true;
+      continue;
+    }
+    if (name == "--insurance-card") {
+      insurance_card = true;
       memory_options = true;
       continue;
     }
@@ -210,11 +235,17 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       ok = ParseUnsigned(value, 600000, &number);
       options->retry_ms = static_cast<uint32_t>(number);
     } else if (name == "--memory") {
-      ok = ParseMemoryFamily(value, &options->spec);
+      family = FindMemoryFamily(value);
+      ok = family != nullptr;
+      if (ok) {
+        options->spec.kind = family->kind;
+        options->spec.pin_area_plain = family->pin_area_plain;
+      }
     } else if (name == "--memory-data") {
       ok = ParseHex(value, &left) && left.size() <= 65536;
       options->spec.memory = left;
       memory_options = true;
+      memory_data = true;
     } else if (name == "--size") {
       ok = ParseUnsigned(value, 65536, &number) && number >= 128;
       options->spec.memory_size = static_cast<uint32_t>(number);
@@ -248,7 +279,9 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     fprintf(stderr, "kv-vicc: --port is required\n");
     return false;
   }
-  return CheckMemoryOptions(options->spec, memory_options);
+  if (!CheckMemoryOptions(options->spec, memory_options, insurance_card, memory_data)) return false;
+  if (insurance_card && family != nullptr) options->spec.memory = InsuranceImage(*family);
+  return true;
 }
 
 int64_t NowMs() {
