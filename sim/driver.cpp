@@ -37,12 +37,14 @@ Result ReadKey(Reader& reader, const Request& request) {
   if (request.input_length != kReadKeyInputLength) return pcsc::kInvalidParameter;
   if (request.output_length < 1) return pcsc::kInsufficientBuffer;
   uint8_t key = kNoKey;
-  if (reader.keys.empty()) {
-    const uint32_t timeout_ms = request.input[0] | static_cast<uint32_t>(request.input[1]) << 8;
-    AdvanceTo(GetState().now_ms + timeout_ms);
-  } else {
+  if (!reader.keys.empty()) {
     key = reader.keys.front();
     reader.keys.pop_front();
+  }
+  // No key (the queue is empty, or a queued 0): the request waits out its time-out.
+  if (key == kNoKey) {
+    const uint32_t timeout_ms = request.input[0] | static_cast<uint32_t>(request.input[1]) << 8;
+    AdvanceTo(GetState().now_ms + timeout_ms);
   }
   request.output[0] = key;
   *request.returned = 1;

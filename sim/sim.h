@@ -119,8 +119,8 @@ struct ControlRecord {
 std::vector<ControlRecord> Controls();
 
 // Key presses for the reader driver's read-key request (kCtlReadKey), in order; each request takes
-// one. With the queue empty a request waits out its time-out on the virtual clock and answers
-// key 0 ("no key").
+// one. A queued 0, or an empty queue, is a request that waits out its time-out on the virtual
+// clock and answers key 0 ("no key").
 void QueueKeys(const std::string& reader, const std::vector<uint8_t>& keys);
 
 // The reader's two display lines as the driver shows them now (each the text up to its first zero
