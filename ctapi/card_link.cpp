@@ -1,6 +1,7 @@
 // Status queries, connects and reconnects shared by the command handlers.
 #include "ctapi/card_link.h"
 
+#include "platform/clock.h"
 #include "support/strings.h"
 
 namespace ctapi {
@@ -8,6 +9,7 @@ namespace {
 
 constexpr char kO2MicroPrefix[] = "O2Micro";
 constexpr uint32_t kBothProtocols = pcsc::kProtocolT0 | pcsc::kProtocolT1;
+constexpr uint32_t kReleasePauseMs = 700;
 
 }  // namespace
 
@@ -54,6 +56,45 @@ pcsc::Result ReconnectSequence(TerminalSlot& slot, uint32_t initialization) {
   if (result == pcsc::kSuccess) return result;
   return pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared, pcsc::kProtocolT0,
                               initialization, &slot.active_protocol);
+}
+
+pcsc::Result ConnectToReader(TerminalSlot& slot, ReaderLink* link) {
+  *link = ReaderLink{};
+  bool shared_allowed = true;
+  if (slot.card_handle != kNoCardHandle) {
+    if (pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared, kBothProtocols, pcsc::kLeaveCard,
+                             &slot.active_protocol) == pcsc::kSuccess) {
+      *link = ReaderLink{slot.card_handle, LinkKind::kKept};
+      return pcsc::kSuccess;
+    }
+    const pcsc::Result dropped = pcsc::SCardDisconnect(slot.card_handle, pcsc::kLeaveCard);
+    slot.card_handle = kNoCardHandle;
+    if (dropped != pcsc::kSuccess) return dropped;
+    shared_allowed = false;  // the card would not answer: straight to the reader itself
+  }
+  pcsc::CardHandle handle = 0;
+  uint32_t protocol = 0;
+  if (shared_allowed && pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared,
+                                            kBothProtocols, &handle, &protocol) == pcsc::kSuccess) {
+    *link = ReaderLink{handle, LinkKind::kOwnShared};
+    return pcsc::kSuccess;
+  }
+  slot.direct_connected = 1;
+  const pcsc::Result direct =
+      pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareDirect,
+                          pcsc::kProtocolUndefined, &handle, &protocol);
+  if (direct == pcsc::kSuccess) *link = ReaderLink{handle, LinkKind::kOwnDirect};
+  return direct;
+}
+
+void ReleaseReaderLink(const ReaderLink& link) {
+  if (link.kind == LinkKind::kKept) return;
+  uint32_t returned = 0;
+  if (link.kind == LinkKind::kOwnDirect) {
+    pcsc::SCardControl(link.handle, pcsc::kCtlBeforeDirectClose, nullptr, 0, nullptr, 0, &returned);
+  }
+  if (link.kind != LinkKind::kNone) pcsc::SCardDisconnect(link.handle, pcsc::kLeaveCard);
+  platform::SleepMs(kReleasePauseMs);
 }
 
 }  // namespace ctapi

@@ -25,4 +25,22 @@ pcsc::Result ConnectSequence(TerminalSlot& slot);
 // active_protocol: O2Micro readers T=1, then T=0; every other reader T=0 | T=1.
 pcsc::Result ReconnectSequence(TerminalSlot& slot, uint32_t initialization);
 
+// The connection a command that needs the reader (display, keypad, PIN pad) talks over: the
+// terminal's kept card connection, or one of the command's own, shared when a card answers,
+// else direct.
+enum class LinkKind { kNone, kKept, kOwnShared, kOwnDirect };
+struct ReaderLink {
+  pcsc::CardHandle handle = 0;
+  LinkKind kind = LinkKind::kNone;
+};
+
+// Reconnects the kept connection, or makes an own one. A kept connection that cannot be
+// reconnected is closed and forgotten, and the reader is then reached directly. Returns the
+// result that failed (the kept connection's disconnect, or the direct connect), else success.
+pcsc::Result ConnectToReader(TerminalSlot& slot, ReaderLink* link);
+
+// Gives an own connection back (a direct one after telling the driver) and pauses so that the
+// reader settles; a kept connection stays. The pause also follows when no connection was made.
+void ReleaseReaderLink(const ReaderLink& link);
+
 }  // namespace ctapi

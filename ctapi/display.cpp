@@ -7,16 +7,14 @@
 #include <cstring>
 #include <string>
 
+#include "ctapi/card_link.h"
 #include "ctapi/result.h"
 #include "ctapi/slots.h"
 #include "pcsc/pcsc.h"
-#include "platform/clock.h"
 
 namespace ctapi {
 namespace {
 
-constexpr uint32_t kBothProtocols = pcsc::kProtocolT0 | pcsc::kProtocolT1;
-constexpr uint32_t kReleasePauseMs = 700;
 constexpr uint32_t kAreaSize = 81;
 constexpr uint32_t kLineSize = 40;
 constexpr uint32_t kLineChars = 39;
@@ -36,51 +34,6 @@ constexpr char kCancelled[] = "Abbruch";
 
 constexpr StatusWord kSwCancelled = {0x64, 0x01};
 constexpr StatusWord kSwNotShown = {0x64, 0x10};
-
-// The connection a command talks to the reader over.
-enum class LinkKind { kNone, kKept, kOwnShared, kOwnDirect };
-struct Link {
-  pcsc::CardHandle handle = 0;
-  LinkKind kind = LinkKind::kNone;
-};
-
-pcsc::Result Connect(TerminalSlot& slot, Link* link) {
-  bool shared_allowed = true;
-  if (slot.card_handle != kNoCardHandle) {
-    if (pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared, kBothProtocols, pcsc::kLeaveCard,
-                             &slot.active_protocol) == pcsc::kSuccess) {
-      *link = Link{slot.card_handle, LinkKind::kKept};
-      return pcsc::kSuccess;
-    }
-    const pcsc::Result dropped = pcsc::SCardDisconnect(slot.card_handle, pcsc::kLeaveCard);
-    slot.card_handle = kNoCardHandle;
-    if (dropped != pcsc::kSuccess) return dropped;
-    shared_allowed = false;  // the card would not answer: straight to the reader itself
-  }
-  pcsc::CardHandle handle = 0;
-  uint32_t protocol = 0;
-  if (shared_allowed && pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared,
-                                            kBothProtocols, &handle, &protocol) == pcsc::kSuccess) {
-    *link = Link{handle, LinkKind::kOwnShared};
-    return pcsc::kSuccess;
-  }
-  slot.direct_connected = 1;
-  const pcsc::Result direct =
-      pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareDirect,
-                          pcsc::kProtocolUndefined, &handle, &protocol);
-  if (direct == pcsc::kSuccess) *link = Link{handle, LinkKind::kOwnDirect};
-  return direct;
-}
-
-void Release(const Link& link) {
-  if (link.kind == LinkKind::kKept) return;
-  uint32_t returned = 0;
-  if (link.kind == LinkKind::kOwnDirect) {
-    pcsc::SCardControl(link.handle, pcsc::kCtlBeforeDirectClose, nullptr, 0, nullptr, 0, &returned);
-  }
-  if (link.kind != LinkKind::kNone) pcsc::SCardDisconnect(link.handle, pcsc::kLeaveCard);
-  platform::SleepMs(kReleasePauseMs);
-}
 
 // The data objects of INPUT and OUTPUT: a text (0x50) and a time in seconds (0x80, at most 4
 // bytes, least significant first). An object whose value runs past the data field is not taken.
@@ -249,8 +202,8 @@ int8_t KeyDialogue(TerminalSlot& slot, pcsc::CardHandle handle, const CommandApd
 
 int8_t InputBody(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                  const CommandApdu& command) {
-  Link link;
-  const pcsc::Result connected = Connect(slot, &link);
+  ReaderLink link;
+  const pcsc::Result connected = ConnectToReader(slot, &link);
   int8_t code = OK;
   bool keypad_on = false;
   std::string keyed;
@@ -286,7 +239,7 @@ int8_t InputBody(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
     uint32_t returned = 0;
     pcsc::SCardControl(link.handle, pcsc::kCtlKeypadInput, &off, 1, nullptr, 0, &returned);
   }
-  Release(link);
+  ReleaseReaderLink(link);
   std::fill(keyed.begin(), keyed.end(), '\0');  // the keyed text does not outlive the command
   slot.display_used = 1;
   return code;
@@ -294,8 +247,8 @@ int8_t InputBody(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
 
 int8_t OutputBody(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
                   const CommandApdu& command) {
-  Link link;
-  const pcsc::Result connected = Connect(slot, &link);
+  ReaderLink link;
+  const pcsc::Result connected = ConnectToReader(slot, &link);
   int8_t code = OK;
   if (connected != pcsc::kSuccess) {
     StatusWord sw{};
@@ -308,7 +261,7 @@ int8_t OutputBody(TerminalSlot& slot, uint16_t* lenr, uint8_t* response,
     const bool shown = Display(slot, link.handle, objects.text, nullptr, objects.seconds);
     code = StatusOnly(lenr, response, shown ? kSwSuccess : kSwNotShown);
   }
-  Release(link);
+  ReleaseReaderLink(link);
   slot.display_used = 1;
   return code;
 }

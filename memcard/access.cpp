@@ -5,6 +5,23 @@
 #include "memlink/memlink.h"
 
 namespace memcard {
+namespace {
+
+struct CounterByte {
+  uint8_t value;
+  uint8_t tries;
+};
+constexpr CounterByte kThreeWireTries[] = {{0x80, 1}, {0xC0, 2}, {0xE0, 3}, {0xF0, 4},
+                                           {0xF8, 5}, {0xFC, 6}, {0xFE, 7}};
+
+}  // namespace
+
+uint8_t ThreeWireTriesLeft(uint8_t counter) {
+  for (const CounterByte& entry : kThreeWireTries) {
+    if (entry.value == counter) return entry.tries;
+  }
+  return 0;
+}
 
 uint32_t ReadMemory(const ctapi::TerminalSlot& slot, uint32_t address, uint32_t count,
                     uint8_t* buffer, uint32_t i2c_buffer_size) {

@@ -14,4 +14,9 @@ uint32_t ReadMemory(const ctapi::TerminalSlot& slot, uint32_t address, uint32_t 
 uint32_t WriteMemory(const ctapi::TerminalSlot& slot, uint32_t address, uint32_t count,
                      const uint8_t* data);
 
+// The tries left by a 3-wire card's error-counter byte (at 0x3FD): 0x80 one, 0xC0 two, up to
+// 0xFE seven; any other value none.
+uint8_t ThreeWireTriesLeft(uint8_t counter);
+constexpr uint32_t kThreeWireCounterPair = 0x3FC;  // read 2 bytes here; the counter is the second
+
 }  // namespace memcard

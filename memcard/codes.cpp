@@ -19,17 +19,8 @@ constexpr StatusWord kSwOk = {0x90, 0x00};
 constexpr StatusWord kSwNotAccepted = {0x69, 0x00};
 constexpr StatusWord kSwBlocked = {0x69, 0x83};
 constexpr StatusWord kSwBufferTooSmall = {0x65, 0x01};
-constexpr uint32_t kThreeWireCounter = 0x3FC;  // the counter byte is the second of these two
 constexpr uint8_t kProtectionRequest = 0x20;
 constexpr uint16_t kProtectionAnswer = 32;
-
-// Tries left by the 3-wire counter byte.
-struct CounterByte {
-  uint8_t value;
-  uint8_t tries;
-};
-constexpr CounterByte kThreeWireTries[] = {{0x80, 1}, {0xC0, 2}, {0xE0, 3}, {0xF0, 4},
-                                           {0xF8, 5}, {0xFC, 6}, {0xFE, 7}};
 
 int8_t Answer(uint16_t* lenr, uint8_t* response, StatusWord sw) {
   return ctapi::StatusOnly(lenr, response, sw);
@@ -57,12 +48,9 @@ int8_t TriesLeft(const TerminalSlot& slot, uint16_t* lenr, uint8_t* response) {
     return Answer(lenr, response, StatusWord{0x63, sw2});
   }
   uint8_t bytes[2] = {};
-  const uint32_t status = ReadMemory(slot, kThreeWireCounter, 2, bytes, sizeof bytes);
+  const uint32_t status = ReadMemory(slot, kThreeWireCounterPair, 2, bytes, sizeof bytes);
   if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
-  uint8_t tries = 0;
-  for (const CounterByte& entry : kThreeWireTries) {
-    if (entry.value == bytes[1]) tries = entry.tries;
-  }
+  const uint8_t tries = ThreeWireTriesLeft(bytes[1]);
   return Answer(lenr, response, StatusWord{0x63, static_cast<uint8_t>(0xC0 + tries)});
 }
 

@@ -21,4 +21,12 @@ void DetectMemoryCard(int slot, uint8_t* atr, uint32_t* atr_length);
 int8_t MemoryCardCommand(int slot, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
                          uint8_t* response);
 
+// PERFORM VERIFICATION and MODIFY VERIFICATION DATA on a memory card: the PIN is typed on the
+// PIN pad and presented by pinlink. Always 0, with SW1 SW2 alone; *sad is ICC 1 when the card
+// answered (90 00, 69 83, 63 Cx), the terminal otherwise.
+int8_t MemoryPinVerify(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenc, const uint8_t* command,
+                       uint16_t* lenr, uint8_t* response);
+int8_t MemoryPinModify(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenc, const uint8_t* command,
+                       uint16_t* lenr, uint8_t* response);
+
 }  // namespace memcard
