@@ -35,11 +35,11 @@ struct Route {
 };
 
 constexpr Route kRoutes[] = {
-    {0x10, 0x00, Gate::kNone, ResetCt},         {0x10, 0x01, Gate::kNone, ResetCt},
-    {0x11, 0x00, Gate::kNone, ResetCt},         {0x11, 0x01, Gate::kNone, ResetCt},
-    {0x12, 0x01, Gate::kNone, RequestIcc},      {0x13, 0x00, Gate::kNone, GetStatusOfTerminal},
-    {0x13, 0x01, Gate::kNone, GetStatusOfIcc},  {0x14, 0x01, Gate::kNone, DeactivateIcc},
-    {0x15, 0x01, Gate::kNone, EjectIcc},        {0x16, 0x50, Gate::kKeypadFirst, Input},
+    {0x10, 0x00, Gate::kNone, ResetCt},        {0x10, 0x01, Gate::kNone, ResetCt},
+    {0x11, 0x00, Gate::kNone, ResetCt},        {0x11, 0x01, Gate::kNone, ResetCt},
+    {0x12, 0x01, Gate::kNone, RequestIcc},     {0x13, 0x00, Gate::kNone, GetStatusOfTerminal},
+    {0x13, 0x01, Gate::kNone, GetStatusOfIcc}, {0x14, 0x01, Gate::kNone, DeactivateIcc},
+    {0x15, 0x01, Gate::kNone, EjectIcc},       {0x16, 0x50, Gate::kKeypadFirst, Input},
     {0x17, 0x40, Gate::kDisplayFirst, Output}, {0x18, 0x01, Gate::kPinPadAfter, nullptr},
     {0x19, 0x01, Gate::kPinPadAfter, nullptr},
 };
