@@ -19,7 +19,6 @@
 namespace mem {
 namespace {
 
-constexpr uint32_t kTagTextSize = 14;  // 13 characters and the terminator
 constexpr uint32_t kSysErrTextMax = 80;
 
 const char* LastComponent(const char* path) {
