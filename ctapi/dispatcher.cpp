@@ -6,6 +6,7 @@
 #include "ctapi/command.h"
 #include "ctapi/display.h"
 #include "ctapi/get_status.h"
+#include "ctapi/pin.h"
 #include "ctapi/power.h"
 #include "ctapi/result.h"
 #include "ctapi/slots.h"
@@ -31,17 +32,28 @@ struct Route {
   uint8_t ins;
   uint8_t p1;
   Gate gate;
-  TerminalHandler handler;  // null: the reader offers the command, the library not yet
+  TerminalHandler handler;
+  // The PIN commands take the raw command, and memory cards have their own handling.
+  PinHandler processor_pin;
+  PinHandler memory_pin;
 };
 
 constexpr Route kRoutes[] = {
-    {0x10, 0x00, Gate::kNone, ResetCt},        {0x10, 0x01, Gate::kNone, ResetCt},
-    {0x11, 0x00, Gate::kNone, ResetCt},        {0x11, 0x01, Gate::kNone, ResetCt},
-    {0x12, 0x01, Gate::kNone, RequestIcc},     {0x13, 0x00, Gate::kNone, GetStatusOfTerminal},
-    {0x13, 0x01, Gate::kNone, GetStatusOfIcc}, {0x14, 0x01, Gate::kNone, DeactivateIcc},
-    {0x15, 0x01, Gate::kNone, EjectIcc},       {0x16, 0x50, Gate::kKeypadFirst, Input},
-    {0x17, 0x40, Gate::kDisplayFirst, Output}, {0x18, 0x01, Gate::kPinPadAfter, nullptr},
-    {0x19, 0x01, Gate::kPinPadAfter, nullptr},
+    // clang-format off
+    {0x10, 0x00, Gate::kNone, ResetCt, nullptr, nullptr},
+    {0x10, 0x01, Gate::kNone, ResetCt, nullptr, nullptr},
+    {0x11, 0x00, Gate::kNone, ResetCt, nullptr, nullptr},
+    {0x11, 0x01, Gate::kNone, ResetCt, nullptr, nullptr},
+    {0x12, 0x01, Gate::kNone, RequestIcc, nullptr, nullptr},
+    {0x13, 0x00, Gate::kNone, GetStatusOfTerminal, nullptr, nullptr},
+    {0x13, 0x01, Gate::kNone, GetStatusOfIcc, nullptr, nullptr},
+    {0x14, 0x01, Gate::kNone, DeactivateIcc, nullptr, nullptr},
+    {0x15, 0x01, Gate::kNone, EjectIcc, nullptr, nullptr},
+    {0x16, 0x50, Gate::kKeypadFirst, Input, nullptr, nullptr},
+    {0x17, 0x40, Gate::kDisplayFirst, Output, nullptr, nullptr},
+    {0x18, 0x01, Gate::kPinPadAfter, nullptr, PerformVerification, memcard::MemoryPinVerify},
+    {0x19, 0x01, Gate::kPinPadAfter, nullptr, ModifyVerificationData, memcard::MemoryPinModify},
+    // clang-format on
 };
 
 // Older O2Micro readers are known to applications by the reader maker's name.
@@ -126,7 +138,10 @@ int8_t TerminalCommand(int slot_index, uint8_t* sad, uint8_t* dad, uint16_t lenc
       return ReplyStatus(sad, dad, lenr, response, kSwExecutionError);
     }
   }
-  if (!route->handler) return ReplyStatus(sad, dad, lenr, response, kSwUnknownInstruction);
+  if (route->gate == Gate::kPinPadAfter) {
+    const PinHandler pin = slot.memory_card == 1 ? route->memory_pin : route->processor_pin;
+    return pin(slot_index, sad, dad, &lenc, bytes, lenr, response);
+  }
   return route->handler(slot_index, sad, dad, lenr, response, command);
 }
 

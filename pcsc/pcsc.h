@@ -90,6 +90,14 @@ static_assert(kCtlReadKey == 0x00312F48 && kCtlKeypadInput == 0x00312F4C &&
               kCtlShowText == 0x00312F50 && kCtlPrepareDisplay == 0x00312F70 &&
               kCtlBeforeDirectClose == 0x00313FC0);
 
+// The platform's own control codes (the SCARD_CTL_CODE of its PC/SC headers), which the reader
+// drivers use for the features of PC/SC part 10: pcsc-lite 0x42000000 + n, WinSCard
+// 0x00310000 + 4 * n (the form of CtlCode above). Each backend defines it; the simulator answers
+// as pcsc-lite does.
+uint32_t PlatformControlCode(uint32_t n);
+// PC/SC part 10: the request that lists a reader's features (CM_IOCTL_GET_FEATURE_REQUEST).
+constexpr uint32_t kFeatureRequestFunction = 3400;
+
 struct ReaderState {
   const char* reader;
   void* user_data;

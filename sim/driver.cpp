@@ -1,7 +1,7 @@
 // The simulated reader driver: the reader maker's vendor control codes (read a key, switch keypad
 // input, show a text, prepare or give back the display, the request before a direct connection
-// is closed). The codes are dispatched through one table, so further features (the PIN pad of
-// PC/SC part 10) join as rows.
+// is closed) and the PIN-pad features of PC/SC part 10 (pinpad.cpp). The codes are dispatched
+// through one table.
 #include <cstring>
 
 #include "sim/state.h"
@@ -18,17 +18,10 @@ constexpr uint32_t kShowTextOffset = 4;
 constexpr uint32_t kShowTextLength = 81;
 constexpr uint8_t kNoKey = 0;
 
-// One control request as the driver sees it.
-struct Request {
-  const uint8_t* input;
-  uint32_t input_length;
-  uint8_t* output;
-  uint32_t output_length;
-  uint32_t* returned;
-};
+using Request = ControlRequest;
 
 // What a reader must have for a code to work.
-enum class Needs { kNothing, kDisplay, kKeypad };
+enum class Needs { kNothing, kDisplay, kKeypad, kPinPad };
 
 using Handler = Result (*)(Reader&, const Request&);
 
@@ -92,6 +85,9 @@ constexpr ControlEntry kControls[] = {
     {pcsc::kCtlShowText, Needs::kDisplay, ShowText},
     {pcsc::kCtlPrepareDisplay, Needs::kDisplay, PrepareDisplay},
     {pcsc::kCtlBeforeDirectClose, Needs::kNothing, BeforeDirectClose},
+    {kCtlGetFeatureRequest, Needs::kNothing, FeatureRequest},
+    {kCtlVerifyPinDirect, Needs::kPinPad, VerifyPinDirect},
+    {kCtlModifyPinDirect, Needs::kPinPad, ModifyPinDirect},
 };
 
 bool HasWhatItNeeds(const Reader& reader, Needs needs) {
@@ -102,6 +98,8 @@ bool HasWhatItNeeds(const Reader& reader, Needs needs) {
       return reader.spec.display;
     case Needs::kKeypad:
       return reader.spec.keypad;
+    case Needs::kPinPad:
+      return reader.spec.pin_pad;
   }
   return false;
 }

@@ -510,6 +510,10 @@ Result SCardGetAttrib(CardHandle card, uint32_t attribute, uint8_t* value, uint3
   });
 }
 
+uint32_t PlatformControlCode(uint32_t n) {
+  return sim::internal::SimPlatformCode(n);
+}
+
 Result SCardControl(CardHandle card, uint32_t control_code, const void* input,
                     uint32_t input_length, void* output, uint32_t output_length,
                     uint32_t* returned) {

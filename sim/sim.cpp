@@ -159,6 +159,7 @@ void Reset() {
   state.faults.clear();
   state.calls.clear();
   state.controls.clear();
+  state.pin_pad_commands.clear();
 }
 
 void SetServiceRunning(bool running) {
@@ -245,6 +246,7 @@ void ClearCalls() {
   auto lock = Lock();
   GetState().calls.clear();
   GetState().controls.clear();
+  GetState().pin_pad_commands.clear();
 }
 
 size_t CountCalls(Fn fn) {
@@ -265,6 +267,29 @@ void QueueKeys(const std::string& reader, const std::vector<uint8_t>& keys) {
   auto lock = Lock();
   Reader& target = AttachedReader("QueueKeys", reader);
   target.keys.insert(target.keys.end(), keys.begin(), keys.end());
+}
+
+PinEntry PinDigits(const std::string& digits) {
+  return PinEntry{PinEntry::Kind::kDigits, digits};
+}
+
+PinEntry PinCancel() {
+  return PinEntry{PinEntry::Kind::kCancel, {}};
+}
+
+PinEntry PinTimeout() {
+  return PinEntry{PinEntry::Kind::kTimeout, {}};
+}
+
+void QueuePinEntries(const std::string& reader, const std::vector<PinEntry>& entries) {
+  auto lock = Lock();
+  Reader& target = AttachedReader("QueuePinEntries", reader);
+  target.pin_entries.insert(target.pin_entries.end(), entries.begin(), entries.end());
+}
+
+std::vector<CardCommand> PinPadCommands() {
+  auto lock = Lock();
+  return GetState().pin_pad_commands;
 }
 
 std::vector<std::string> DisplayLines(const std::string& reader) {

@@ -123,6 +123,37 @@ std::vector<ControlRecord> Controls();
 // clock and answers key 0 ("no key").
 void QueueKeys(const std::string& reader, const std::vector<uint8_t>& keys);
 
+// The PIN pad of PC/SC part 10: the feature request (pcsc::PlatformControlCode(3400)) lists
+// FEATURE_VERIFY_PIN_DIRECT and FEATURE_MODIFY_PIN_DIRECT on readers with pin_pad and nothing on
+// the others. Their codes take PIN_VERIFY_STRUCTURE / PIN_MODIFY_STRUCTURE, insert the typed PIN
+// into the command template (BCD two digits a byte with an F nibble to pad, ASCII or binary one
+// a byte; positions in bytes), send it to the card and answer the card's response.
+//
+// PIN-pad entries for those requests: a verification takes one entry; a modification takes the old
+// PIN (when the request asks for it), the new PIN and its confirmation, in that order. Digits are
+// checked against the request's minimum and maximum length (outside them the reader answers 64 03);
+// a mismatch of new PIN and confirmation answers 64 02, a cancel 64 01, a time-out 64 00 after the
+// request's time-out has passed on the virtual clock (30 s when the request gives none). An empty
+// queue is a time-out.
+struct PinEntry {
+  enum class Kind { kDigits, kCancel, kTimeout };
+  Kind kind = Kind::kDigits;
+  std::string digits;  // kDigits: the characters "0" to "9" typed before the confirm key
+};
+PinEntry PinDigits(const std::string& digits);
+PinEntry PinCancel();
+PinEntry PinTimeout();
+void QueuePinEntries(const std::string& reader, const std::vector<PinEntry>& entries);
+
+// Commands the PIN pad built and sent to the card (PIN inserted), with the card's answer, in
+// order. Cleared by ClearCalls.
+struct CardCommand {
+  std::string reader;
+  std::vector<uint8_t> apdu;
+  std::vector<uint8_t> response;
+};
+std::vector<CardCommand> PinPadCommands();
+
 // The reader's two display lines as the driver shows them now (each the text up to its first zero
 // byte); empty until a text is shown, and again after the display is given back.
 std::vector<std::string> DisplayLines(const std::string& reader);

@@ -35,6 +35,7 @@ struct Reader {
   bool keypad_on = false;
   bool display_prepared = false;
   std::array<std::string, 2> lines;
+  std::deque<PinEntry> pin_entries;
 };
 
 // One card handle handed out by SCardConnectA.
@@ -80,6 +81,7 @@ struct State {
   std::vector<Fault> faults;
   std::vector<Call> calls;
   std::vector<ControlRecord> controls;
+  std::vector<CardCommand> pin_pad_commands;
 };
 
 State& GetState();
@@ -97,6 +99,30 @@ uint64_t NextEventMs();
 // Fault injection: counts a call of `fn` against the pending faults; true when one falls due,
 // with its result in *result.
 bool TakeFault(Fn fn, pcsc::Result* result);
+
+// The platform control codes as the simulator gives them (pcsc-lite's form), and the codes of
+// the PIN-pad features its readers report.
+constexpr uint32_t SimPlatformCode(uint32_t n) {
+  return 0x42000000u + n;
+}
+constexpr uint32_t kCtlGetFeatureRequest = SimPlatformCode(pcsc::kFeatureRequestFunction);
+constexpr uint32_t kCtlVerifyPinDirect = SimPlatformCode(3500 + 0x06);
+constexpr uint32_t kCtlModifyPinDirect = SimPlatformCode(3500 + 0x07);
+
+// One control request as the driver sees it.
+struct ControlRequest {
+  const uint8_t* input;
+  uint32_t input_length;
+  uint8_t* output;
+  uint32_t output_length;
+  uint32_t* returned;
+};
+
+// The PIN pad of PC/SC part 10 (pinpad.cpp): the feature list, and the secure PIN entry that
+// builds the card command and sends it to the card.
+pcsc::Result FeatureRequest(Reader& reader, const ControlRequest& request);
+pcsc::Result VerifyPinDirect(Reader& reader, const ControlRequest& request);
+pcsc::Result ModifyPinDirect(Reader& reader, const ControlRequest& request);
 
 // The reader driver: carries out one vendor control request on `reader`.
 pcsc::Result DriverControl(Reader& reader, uint32_t code, const uint8_t* input,

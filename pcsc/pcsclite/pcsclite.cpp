@@ -5,8 +5,8 @@
 // is handed through unchanged.
 //
 // Control codes: pcsc-lite takes the code as given, so the reader maker's codes (0x00312F48 and
-// so on) travel literally. Where a platform control code is ever asked for, pcsc-lite's own
-// SCARD_CTL_CODE(n) is 0x42000000 + n.
+// so on) travel literally. The platform control codes of the PC/SC part 10 features are
+// pcsc-lite's own SCARD_CTL_CODE(n) = 0x42000000 + n (PlatformControlCode).
 #include "pcsc/pcsc.h"
 
 #include <PCSC/reader.h>
@@ -440,6 +440,10 @@ Result SCardGetAttrib(CardHandle card, uint32_t attribute, uint8_t* value, uint3
   if (rv != SCARD_S_SUCCESS) return ToResult(rv);
   if (size > sizeof buffer) return kInternalError;
   return Deliver(buffer, static_cast<uint32_t>(size), value, length);
+}
+
+uint32_t PlatformControlCode(uint32_t n) {
+  return static_cast<uint32_t>(SCARD_CTL_CODE(n));
 }
 
 Result SCardControl(CardHandle card, uint32_t control_code, const void* input,

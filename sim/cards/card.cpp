@@ -1,6 +1,7 @@
 // Card models: the processor card, which answers scripted commands and otherwise serves a small
 // ISO 7816-4 file system of transparent elementary files below the master file (SELECT by file
-// identifier, READ BINARY, UPDATE BINARY). Only short APDUs are understood. The memory cards
+// identifier, READ BINARY, UPDATE BINARY), and a PIN with a counter (VERIFY, CHANGE REFERENCE
+// DATA). Only short APDUs are understood. The memory cards
 // are in memory_card.cpp.
 #include "sim/cards/card.h"
 
@@ -16,6 +17,10 @@ constexpr uint16_t kSwOk = 0x9000;
 constexpr uint16_t kSwEndOfFile = 0x6282;  // fewer bytes than asked for were left in the file
 constexpr uint16_t kSwWrongLength = 0x6700;
 constexpr uint16_t kSwNoCurrentEf = 0x6986;
+constexpr uint16_t kSwBlocked = 0x6983;
+constexpr uint16_t kSwWrongPinBase = 0x63C0;
+constexpr uint16_t kSwNoPin = 0x6A88;
+constexpr uint16_t kSwWrongP1P2Parameters = 0x6A86;
 constexpr uint16_t kSwFunctionNotSupported = 0x6A81;
 constexpr uint16_t kSwFileNotFound = 0x6A82;
 constexpr uint16_t kSwNotEnoughMemory = 0x6A84;
@@ -34,6 +39,10 @@ struct FileSystem {
   std::map<uint16_t, Bytes> files;
   Selected selected = Selected::kNone;
   uint16_t current_ef = 0;
+  // The PIN and its counter.
+  Bytes pin;
+  uint8_t max_tries = 0;
+  uint8_t tries_left = 0;
 };
 
 // A short command APDU split into its parts.
@@ -150,6 +159,41 @@ Bytes UpdateBinary(FileSystem& fs, const Apdu& apdu) {
   return StatusWord(kSwOk);
 }
 
+// Compares `presented` with the PIN and keeps the counter: a wrong PIN costs a try, a right one
+// restores them all.
+uint16_t CheckPin(FileSystem& fs, const uint8_t* presented, size_t length) {
+  if (fs.tries_left == 0) return kSwBlocked;
+  if (length == fs.pin.size() && std::equal(fs.pin.begin(), fs.pin.end(), presented)) {
+    fs.tries_left = fs.max_tries;
+    return kSwOk;
+  }
+  --fs.tries_left;
+  return static_cast<uint16_t>(kSwWrongPinBase + (fs.tries_left & 0x0F));
+}
+
+// VERIFY: 00 20 00 P2 Lc PIN. Without a data field it tells the tries left (63 Cx) without
+// costing one.
+Bytes Verify(FileSystem& fs, const Apdu& apdu) {
+  if (fs.pin.empty()) return StatusWord(kSwNoPin);
+  if (apdu.p1 != 0x00) return StatusWord(kSwWrongP1P2Parameters);
+  if (apdu.data.empty()) {
+    if (fs.tries_left == 0) return StatusWord(kSwBlocked);
+    return StatusWord(static_cast<uint16_t>(kSwWrongPinBase + (fs.tries_left & 0x0F)));
+  }
+  return StatusWord(CheckPin(fs, apdu.data.data(), apdu.data.size()));
+}
+
+// CHANGE REFERENCE DATA: 00 24 00 P2 Lc OLD NEW, both of the PIN's length.
+Bytes ChangeReferenceData(FileSystem& fs, const Apdu& apdu) {
+  if (fs.pin.empty()) return StatusWord(kSwNoPin);
+  if (apdu.p1 != 0x00) return StatusWord(kSwWrongP1P2Parameters);
+  if (apdu.data.size() != 2 * fs.pin.size()) return StatusWord(kSwWrongLength);
+  const uint16_t sw = CheckPin(fs, apdu.data.data(), fs.pin.size());
+  if (sw != kSwOk) return StatusWord(sw);
+  fs.pin.assign(apdu.data.begin() + static_cast<ptrdiff_t>(fs.pin.size()), apdu.data.end());
+  return StatusWord(kSwOk);
+}
+
 using InsHandler = Bytes (*)(FileSystem&, const Apdu&);
 
 struct InsEntry {
@@ -158,18 +202,25 @@ struct InsEntry {
 };
 
 constexpr InsEntry kInstructions[] = {
-    {0xA4, Select},
-    {0xB0, ReadBinary},
-    {0xD6, UpdateBinary},
+    {0xA4, Select}, {0xB0, ReadBinary},          {0xD6, UpdateBinary},
+    {0x20, Verify}, {0x24, ChangeReferenceData},
 };
 
 class ProcessorCard : public Card {
  public:
-  explicit ProcessorCard(const CardSpec& spec) : spec_(spec) { fs_.files = spec.files; }
+  explicit ProcessorCard(const CardSpec& spec) : spec_(spec) {
+    fs_.files = spec.files;
+    fs_.pin = spec.pin;
+    fs_.max_tries = std::min<uint8_t>(spec.pin_tries, 0x0F);
+    fs_.tries_left = spec.pin_tries_left < 0
+                         ? fs_.max_tries
+                         : static_cast<uint8_t>(std::min(spec.pin_tries_left, 0x0F));
+  }
 
   const CardSpec& spec() const override { return spec_; }
 
-  // The files keep their contents (they are the card's EEPROM); only the selection is lost.
+  // The files, the PIN and its counter keep their contents (they are the card's EEPROM); only
+  // the selection is lost.
   void Reset() override {
     fs_.selected = Selected::kNone;
     fs_.current_ef = 0;

@@ -33,6 +33,17 @@ struct CardSpec {
   // contents at insertion. UPDATE BINARY changes the live card, never this spec.
   std::map<uint16_t, Bytes> files;
 
+  // ---- Processor cards with a PIN ----
+  // The PIN that VERIFY (00 20 00 P2 Lc PIN) and CHANGE REFERENCE DATA (00 24 00 P2 Lc OLD NEW)
+  // compare with, byte for byte as the command carries it (e.g. BCD 12 34 FF FF); the card has
+  // one PIN, whatever P2 names. Empty: the card has no PIN, both commands answer 6A 88. (For
+  // memory cards this field is their code, below.)
+  Bytes pin;
+  // Tries of the PIN counter; pin_tries_left at insertion, -1 meaning all of them. A wrong PIN
+  // answers 63 Cx with x tries left; none left answers 69 83; a right one restores all tries.
+  uint8_t pin_tries = 3;
+  int pin_tries_left = -1;
+
   // ---- Memory cards ----
   // Contents from address 0 at insertion; the rest of the memory reads FF. Writes change the
   // live card, never this spec.
@@ -40,8 +51,8 @@ struct CardSpec {
   // Size in bytes; 0 is the family's own: 256 (2-wire), 1024 (3-wire), 256 (I2C). Other values
   // are taken within 128..65536.
   uint32_t memory_size = 0;
-  // The code: 3 bytes (2-wire) or 2 bytes (3-wire); empty means all FF (the transport code).
-  Bytes pin;
+  // The code is `pin` above: 3 bytes (2-wire) or 2 bytes (3-wire); empty means all FF (the
+  // transport code).
   // Error counter at insertion; -1 means all tries left: 7 (2-wire: 3 bits, 7 = 3 tries,
   // 3 = 2, 1 = 1, 0 = blocked) or 0xFF (3-wire: one set bit per try left, 8 tries, cleared from
   // the least significant bit on; 0x00 = blocked). The 3-wire counter lives at memory_size - 3.

@@ -11,6 +11,9 @@
 //                       it was presented)
 //   FF 20 00 00 Lc code PRESENT CODE (Lc 3 on 2-wire, 2 on 3-wire cards)
 //   FF D2 00 01 Lc code CHANGE CODE (after PRESENT CODE in the same power cycle)
+//   FF D2 00 00 Lc old new  CHANGE CODE with the old code: checked as PRESENT CODE checks it
+//                       (a wrong one costs a try), then the new one is written; the code counts
+//                       as presented afterwards. Lc is twice the code length.
 //
 // The choices, for the tests that rely on them:
 // - Every command but SELECT CARD TYPE answers 6A 81 until a type of the card's family has been
@@ -278,11 +281,17 @@ class MemoryCard : public Card {
     if (!HasCode()) return kSwInsNotSupported;
     if (apdu[4] != CodeLength() || apdu.size() != kHeader + CodeLength()) return kSwWrongLength;
     if (apdu[2] != 0 || apdu[3] != 0) return kSwWrongP1P2;
+    return CheckCode(Bytes(apdu.begin() + kHeader, apdu.end()));
+  }
+
+  // Compares a code with the card's and keeps the counter (PRESENT CODE and CHANGE CODE with
+  // the old code).
+  uint16_t CheckCode(const Bytes& code) {
     const uint8_t full =
         spec_.kind == CardKind::kTwoWire ? kTwoWireFullCounter : kThreeWireFullCounter;
     const uint8_t counter = Counter() & full;
     if (counter == 0) return kSwBlocked;
-    if (std::equal(pin_.begin(), pin_.end(), apdu.begin() + kHeader)) {
+    if (code == pin_) {
       SetCounter(full);
       presented_ = true;
       return kSwOk;
@@ -297,10 +306,19 @@ class MemoryCard : public Card {
 
   uint16_t ChangeCode(const Bytes& apdu) {
     if (!HasCode()) return kSwInsNotSupported;
-    if (apdu[4] != CodeLength() || apdu.size() != kHeader + CodeLength()) return kSwWrongLength;
-    if (apdu[2] != 0 || apdu[3] != 1) return kSwWrongP1P2;
-    if (!presented_) return kSwNotAllowed;
-    pin_.assign(apdu.begin() + kHeader, apdu.end());
+    if (apdu[2] != 0 || apdu[3] > 1) return kSwWrongP1P2;
+    const bool with_old = apdu[3] == 0;
+    const size_t length = with_old ? 2 * CodeLength() : CodeLength();
+    if (apdu[4] != length || apdu.size() != kHeader + length) return kSwWrongLength;
+    if (with_old) {
+      const Bytes old_code(apdu.begin() + kHeader,
+                           apdu.begin() + static_cast<ptrdiff_t>(kHeader + CodeLength()));
+      const uint16_t checked = CheckCode(old_code);
+      if (checked != kSwOk) return checked;
+    } else if (!presented_) {
+      return kSwNotAllowed;
+    }
+    pin_.assign(apdu.end() - static_cast<ptrdiff_t>(CodeLength()), apdu.end());
     return kSwOk;
   }
 

@@ -147,5 +147,11 @@ TEST_F(PcscLiteTest, PassesPcscLiteAnswersForUnknownHandlesThrough) {
   EXPECT_EQ(state.event_state, 0u);
 }
 
+TEST(PcscLitePlatformCodeTest, IsPcscLitesOwnControlCode) {
+  // The feature request of PC/SC part 10 (CM_IOCTL_GET_FEATURE_REQUEST) on pcsc-lite.
+  EXPECT_EQ(PlatformControlCode(3400), 0x42000D48u);
+  EXPECT_EQ(PlatformControlCode(0), 0x42000000u);
+}
+
 }  // namespace
 }  // namespace pcsc

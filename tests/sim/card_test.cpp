@@ -1,5 +1,6 @@
 // The processor card model: scripted answers first, then the small file system (SELECT by file
-// identifier, READ BINARY, UPDATE BINARY) with the status words of ISO 7816-4 for its mistakes.
+// identifier, READ BINARY, UPDATE BINARY) with the status words of ISO 7816-4 for its mistakes,
+// and the PIN with its counter (VERIFY, CHANGE REFERENCE DATA).
 #include "sim/cards/card.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,68 @@ TEST(CardScriptTest, ScriptedAnswersComeFirstAndMatchExactly) {
   EXPECT_EQ(card->Process({0x80, 0xCA, 0x9F, 0x7F, 0x00}), (Bytes{0x01, 0x02, 0x90, 0x00}));
   EXPECT_EQ(card->Process({0x80, 0xCA, 0x9F, 0x7F}), (Bytes{0x6E, 0x00}));
   EXPECT_EQ(card->Process({0x00, 0xA4, 0x02, 0x00, 0x02, 0x2F, 0x02}), (Bytes{0x61, 0x10}));
+}
+
+// ---- The PIN: VERIFY and CHANGE REFERENCE DATA with a counter ----
+
+const Bytes kPin = {0x12, 0x34, 0xFF, 0xFF};
+
+cards::CardSpec SpecWithPin(int tries_left = -1) {
+  cards::CardSpec spec;
+  spec.pin = kPin;
+  spec.pin_tries_left = tries_left;
+  return spec;
+}
+
+Bytes Verify(const Bytes& pin) {
+  Bytes apdu = {0x00, 0x20, 0x00, 0x81, static_cast<uint8_t>(pin.size())};
+  apdu.insert(apdu.end(), pin.begin(), pin.end());
+  return apdu;
+}
+
+Bytes ChangeReference(const Bytes& old_pin, const Bytes& new_pin) {
+  Bytes apdu = {0x00, 0x24, 0x00, 0x81, static_cast<uint8_t>(old_pin.size() + new_pin.size())};
+  apdu.insert(apdu.end(), old_pin.begin(), old_pin.end());
+  apdu.insert(apdu.end(), new_pin.begin(), new_pin.end());
+  return apdu;
+}
+
+TEST(CardPinTest, WrongPinsCountDownARightOneRestoresTheTries) {
+  auto card = cards::MakeCard(SpecWithPin());
+  const Bytes wrong = {0x43, 0x21, 0xFF, 0xFF};
+  EXPECT_EQ(card->Process(Verify(wrong)), (Bytes{0x63, 0xC2}));
+  EXPECT_EQ(card->Process(Verify(wrong)), (Bytes{0x63, 0xC1}));
+  EXPECT_EQ(card->Process({0x00, 0x20, 0x00, 0x81}), (Bytes{0x63, 0xC1}));  // asks, costs none
+  EXPECT_EQ(card->Process(Verify(kPin)), kOk);
+  EXPECT_EQ(card->Process(Verify(wrong)), (Bytes{0x63, 0xC2}));
+}
+
+TEST(CardPinTest, TheLastWrongPinBlocksAndSurvivesAReset) {
+  auto card = cards::MakeCard(SpecWithPin(1));
+  EXPECT_EQ(card->Process(Verify({0x00, 0x00, 0xFF, 0xFF})), (Bytes{0x63, 0xC0}));
+  card->Reset();
+  EXPECT_EQ(card->Process(Verify(kPin)), (Bytes{0x69, 0x83}));
+  EXPECT_EQ(card->Process(ChangeReference(kPin, kPin)), (Bytes{0x69, 0x83}));
+}
+
+TEST(CardPinTest, ChangeReferenceDataChecksTheOldPinAndKeepsTheNewOne) {
+  auto card = cards::MakeCard(SpecWithPin());
+  const Bytes fresh = {0x56, 0x78, 0xFF, 0xFF};
+  EXPECT_EQ(card->Process(ChangeReference(fresh, fresh)), (Bytes{0x63, 0xC2}));
+  EXPECT_EQ(card->Process(ChangeReference(kPin, fresh)), kOk);
+  card->Reset();
+  EXPECT_EQ(card->Process(Verify(kPin)), (Bytes{0x63, 0xC2}));
+  EXPECT_EQ(card->Process(Verify(fresh)), kOk);
+  EXPECT_EQ(card->Process(ChangeReference(fresh, {0x11})), (Bytes{0x67, 0x00}));
+}
+
+TEST(CardPinTest, ACardWithoutPinAndWrongParameters) {
+  auto card = cards::MakeCard(cards::CardSpec{});
+  EXPECT_EQ(card->Process(Verify(kPin)), (Bytes{0x6A, 0x88}));
+  EXPECT_EQ(card->Process(ChangeReference(kPin, kPin)), (Bytes{0x6A, 0x88}));
+  auto with_pin = cards::MakeCard(SpecWithPin());
+  EXPECT_EQ(with_pin->Process({0x00, 0x20, 0x01, 0x81, 0x04, 0x12, 0x34, 0xFF, 0xFF}),
+            (Bytes{0x6A, 0x86}));
 }
 
 }  // namespace

@@ -295,7 +295,9 @@ TEST(MemoryCardTwoWireTest, ChangeCodeNeedsThePresentedCode) {
   const Bytes fresh = {0x65, 0x43, 0x21};
   EXPECT_EQ(card->Process(Change(fresh)), kNotAllowed);
   ASSERT_EQ(card->Process(Present(kPin2W)), kOk);
-  EXPECT_EQ(card->Process({0xFF, 0xD2, 0x00, 0x00, 0x03, 0x65, 0x43, 0x21}), (Bytes{0x6A, 0x86}));
+  // P2 00 carries the old code as well: three bytes are too few.
+  EXPECT_EQ(card->Process({0xFF, 0xD2, 0x00, 0x00, 0x03, 0x65, 0x43, 0x21}), (Bytes{0x67, 0x00}));
+  EXPECT_EQ(card->Process({0xFF, 0xD2, 0x00, 0x02, 0x03, 0x65, 0x43, 0x21}), (Bytes{0x6A, 0x86}));
   EXPECT_EQ(card->Process(Change(fresh)), kOk);
   card->Reset();
   ASSERT_EQ(card->Process(SelectType(kTwoWire)), kOk);
@@ -442,6 +444,41 @@ TEST_F(MemoryCardInReaderTest, AResetThroughReconnectKeepsTheMemoryAndDropsTheTy
   EXPECT_EQ(Transmit(card, protocol, Read(0, 2)), kWrongType);
   ASSERT_EQ(Transmit(card, protocol, SelectType(kI2cShort)), kOk);
   EXPECT_EQ(Transmit(card, protocol, Read(0, 2)), WithOk({0x82, 0x55}));
+}
+
+// ---- CHANGE CODE with the old code (FF D2 00 00) ----
+
+Bytes ChangeWithOld(const Bytes& old_code, const Bytes& new_code) {
+  Bytes apdu = {0xFF, 0xD2, 0x00, 0x00, static_cast<uint8_t>(old_code.size() + new_code.size())};
+  apdu.insert(apdu.end(), old_code.begin(), old_code.end());
+  apdu.insert(apdu.end(), new_code.begin(), new_code.end());
+  return apdu;
+}
+
+TEST(MemoryCardChangeWithOldTest, TwoWireRightOldCodeWritesTheNewOneWithoutPresenting) {
+  auto card = Selected(TwoWire(), kTwoWire);
+  const Bytes fresh = {0x65, 0x43, 0x21};
+  EXPECT_EQ(card->Process(ChangeWithOld(kPin2W, fresh)), kOk);
+  EXPECT_EQ(card->Process(Write(40, {0x01})), kOk);  // the code counts as presented
+  card->Reset();
+  ASSERT_EQ(card->Process(SelectType(kTwoWire)), kOk);
+  EXPECT_EQ(card->Process(Present(fresh)), kOk);
+}
+
+TEST(MemoryCardChangeWithOldTest, AWrongOldCodeCostsATryAndChangesNothing) {
+  cards::CardSpec spec = Spec(CardKind::kThreeWire);
+  spec.pin = kPin3W;
+  auto card = Selected(spec, kThreeWire);
+  EXPECT_EQ(card->Process(ChangeWithOld({0x00, 0x00}, {0x11, 0x22})), (Bytes{0x63, 0xC7}));
+  EXPECT_EQ(card->Process(Present(kPin3W)), kOk);
+  EXPECT_EQ(card->Process(ChangeWithOld(kPin3W, {0x11})), (Bytes{0x67, 0x00}));
+}
+
+TEST(MemoryCardChangeWithOldTest, ABlockedCodeCannotBeChanged) {
+  cards::CardSpec spec = TwoWire();
+  spec.error_counter = 0;
+  auto card = Selected(spec, kTwoWire);
+  EXPECT_EQ(card->Process(ChangeWithOld(kPin2W, {0x65, 0x43, 0x21})), kBlocked);
 }
 
 }  // namespace
