@@ -125,14 +125,17 @@ TEST_F(PinTest, AfterEjectTheCardMustBeRequested) {
   EXPECT_TRUE(sim::PinPadCommands().empty());
 }
 
-TEST_F(PinTest, RefusedReconnectGoesDirectAndGivesItBack) {
+TEST_F(PinTest, RefusedReconnectGoesDirectAndGivesItBackAfterAnyAnswer) {
   OpenPinPad();
   Request();
   sim::HoldExclusively(kPinPad, true);
   sim::ClearCalls();
-  sim::QueuePinEntries(kPinPad, {sim::PinDigits("1234")});
+  // An answer too long for the buffer: ERR_MEMORY, and the own connection is still given back.
+  sim::QueuePinEntries(kPinPad, {sim::PinDigits("9999")});
   const uint64_t before = sim::NowMs();
-  CtData(1, 1, kVerify);
+  Exchange small = CtData(1, 1, kVerify, 10);
+  EXPECT_EQ(small.code, ERR_MEMORY);
+  EXPECT_EQ(small.response, (Bytes{0x64, 0x00}));
   EXPECT_EQ(SlotAt(0).card_handle, ctapi::kNoCardHandle);
   EXPECT_EQ(SlotAt(0).direct_connected, 1u);
   bool told = false;
