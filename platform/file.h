@@ -53,6 +53,8 @@ bool FileGetWriteTime(FileHandle file, CalendarTime* local_time);
 bool FileSetWriteTime(FileHandle file, const CalendarTime& local_time);
 
 bool PathStatus(const char* path, FileStatus* status);
+// Sets the kAttr* bits of a file; only the read-only bit has a meaning on every system.
+bool PathSetAttributes(const char* path, uint32_t attributes);
 // Copies a file, replacing an existing destination.
 bool PathCopy(const char* source, const char* destination);
 bool PathDelete(const char* path);

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # The main job: a CT-API session through libctkorvin.so on virtual readers, printed as a
 # transcript a person can follow. On a fresh Debian 12 machine it installs what it needs
-# (install-deps.sh), builds the developer preset (the library, ctkorvin-cli, kv-vicc and
+# (install-deps.sh), builds the developer preset (the library, ctkorvin-cli, inisync, kv-vicc and
 # kv-pcsc-wait), starts a private pcscd with three vpcd readers and kv-vicc cards in them
 # (tests/e2e/pcscd-private.sh) and talks to the cards with ctkorvin-cli, down to reading a health
-# insurance card whole. Everything it starts is stopped before it ends.
+# insurance card whole; at the end inisync records the virtual readers in a vezidide.ini of its
+# own. Everything it starts is stopped before it ends.
 #
 #   scripts/demo.sh
 #
 # The private pcscd needs root (a mount namespace over /run/pcscd); as another user that part
 # runs through sudo. KV_DEMO_PORT_BASE picks the six vpcd ports (default 35980).
-# Exit status: 0 when every CT-API call of the session returned OK, 1 otherwise.
+# Exit status: 0 when every CT-API call of the session returned OK and inisync ended with 0, 1
+# otherwise.
 set -euo pipefail
 
 readonly kProcessorReader="TREVANO Kelvane Birch"
@@ -92,6 +94,17 @@ icc 00 A4 04 00 06 D2 76 00 00 01 01
 icc 00 B0 00 00 00
 EOF
 
+  heading "inisync -N: the readers that answer, recorded in vezidide.ini of a scratch Windows directory"
+  local windir status=0
+  windir=$(mktemp -d /tmp/ctkorvin-demo-windir.XXXXXX)
+  printf '$ WINDIR=%s inisync -N\n' "$windir"
+  WINDIR="$windir" "$build/inisync/inisync" -N || status=$?
+  printf '(exit code %d; inisync prints nothing)\n' "$status"
+  ((status == 0)) || failures=$((failures + 1))
+  printf '$ cat %s/vezidide.ini\n' "$windir"
+  tr -d '\r' <"$windir/vezidide.ini" || failures=$((failures + 1))
+  rm -rf "$windir"
+
   if ((failures)); then
     heading "$failures step(s) failed"
     return 1
@@ -131,9 +144,9 @@ main() {
   bash scripts/install-deps.sh
   local log="$root/build/demo-build.log"
   mkdir -p "$root/build"
-  echo "Building the library, ctkorvin-cli, kv-vicc and kv-pcsc-wait (log: build/demo-build.log)"
+  echo "Building the library, ctkorvin-cli, inisync, kv-vicc and kv-pcsc-wait (log: build/demo-build.log)"
   if ! { cmake --preset dev && cmake --build --preset dev --target ctkorvin ctkorvin-cli kv-vicc \
-    kv-pcsc-wait; } >"$log" 2>&1; then
+    kv-pcsc-wait inisync; } >"$log" 2>&1; then
     tail -n 40 "$log" >&2
     echo "demo: the build failed; the whole log is $log" >&2
     return 1
@@ -156,7 +169,7 @@ case "${1:-}" in
 --stack) stack "${2:-}" ;;
 "") main ;;
 *)
-  sed -n '9p' "$0" | sed 's/^# *//' >&2
+  sed -n '10p' "$0" | sed 's/^# *//' >&2
   exit 2
   ;;
 esac

@@ -194,6 +194,20 @@ bool PathStatus(const char* path, FileStatus* status) {
   return true;
 }
 
+// Read-only takes every write permission away; clearing it gives the owner write permission
+// back, which is what a program that clears the bit needs to write the file.
+bool PathSetAttributes(const char* path, uint32_t attributes) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttrReadOnly) {
+    mode &= ~kAnyWrite;
+  } else if ((mode & kAnyWrite) == 0) {
+    mode |= S_IWUSR;
+  }
+  return chmod(path, mode) == 0;
+}
+
 bool PathCopy(const char* source, const char* destination) {
   int in = open(source, O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;

@@ -35,6 +35,30 @@ TEST(PlatformFileTest, AttributesFollowWritePermissionAndKind) {
   EXPECT_EQ(platform::LastSystemError(), static_cast<uint32_t>(ENOENT));
 }
 
+TEST(PlatformFileTest, SettingAttributesTogglesWritePermission) {
+  TempDir dir;
+  std::string path = dir.File("a.txt");
+  testutil::WriteFile(path, "abc");
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  ASSERT_TRUE(platform::PathSetAttributes(path.c_str(), platform::kAttrReadOnly));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0440u);
+  // Clearing the bit gives the owner write permission back.
+  ASSERT_TRUE(platform::PathSetAttributes(path.c_str(), 0));
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  platform::FileStatus status{};
+  ASSERT_TRUE(platform::PathStatus(path.c_str(), &status));
+  EXPECT_EQ(status.attributes, platform::kAttrNormal);
+  // A writable file keeps its permissions.
+  ASSERT_TRUE(platform::PathSetAttributes(path.c_str(), platform::kAttrNormal));
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_FALSE(platform::PathSetAttributes(dir.File("missing").c_str(), 0));
+  EXPECT_FALSE(platform::PathSetAttributes(nullptr, 0));
+}
+
 TEST(PlatformFileTest, ReadOnlyFileCannotBeOpenedForWritingEvenByRoot) {
   TempDir dir;
   std::string path = dir.File("ro.txt");
