@@ -23,6 +23,35 @@ pcsc::Result QueryReader(const TerminalSlot& slot, uint32_t timeout_ms, uint32_t
   return result;
 }
 
+bool CardStillThere(int slot_index, StatusWord* sw) {
+  TerminalSlot& slot = Slot(slot_index);
+  uint32_t event_state = 0;
+  const pcsc::Result queried = QueryReader(slot, 1, pcsc::kStateUnaware, &event_state);
+  if (queried != pcsc::kSuccess) {
+    MapSCardResult(queried, sw);
+    return false;
+  }
+  if (event_state & pcsc::kStateEmpty) {
+    *sw = kSwNoCard;
+    return false;
+  }
+  if (slot.icc_active == 0) {
+    *sw = kSwCardNotActivated;
+    return false;
+  }
+  // The protocol is not needed; asking for it shows whether the connection still stands.
+  uint8_t protocol[4];
+  uint32_t protocol_length = sizeof protocol;
+  const pcsc::Result standing = pcsc::SCardGetAttrib(
+      slot.card_handle, pcsc::kAttrCurrentProtocolType, protocol, &protocol_length);
+  if (standing != pcsc::kSuccess) {
+    ResetCardState(slot_index);
+    MapSCardResult(standing, sw);
+    return false;
+  }
+  return true;
+}
+
 bool IsO2MicroReader(const TerminalSlot& slot) {
   return SafeStrCompareN(slot.reader_name, kO2MicroPrefix, sizeof kO2MicroPrefix - 1) == 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ctapi/result.h"
 #include "ctapi/slots.h"
 #include "pcsc/pcsc.h"
 
@@ -13,6 +14,11 @@ namespace ctapi {
 // *event_state receives the reported state (also when the call fails).
 pcsc::Result QueryReader(const TerminalSlot& slot, uint32_t timeout_ms, uint32_t current_state,
                          uint32_t* event_state);
+
+// Whether the card of ICC 1 can take a command: a card in the reader, activated by REQUEST ICC
+// or RESET CT, and its connection still standing. False with the answer in *sw (64 A1, 64 A2 or
+// the mapped PC/SC failure); a connection found gone resets the slot's card state.
+bool CardStillThere(int slot, StatusWord* sw);
 
 // True for readers whose name begins with "O2Micro": they are connected with T=1 first.
 bool IsO2MicroReader(const TerminalSlot& slot);

@@ -63,6 +63,12 @@ int8_t StatusOnly(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code)
   return code;
 }
 
+int8_t MappedStatusOnly(uint16_t* lenr, uint8_t* response, uint32_t result) {
+  StatusWord sw{};
+  MapSCardResult(result, &sw);
+  return StatusOnly(lenr, response, sw);
+}
+
 int8_t ReplyStatus(uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t* response, StatusWord sw,
                    int8_t code) {
   AddressReplyFromTerminal(sad, dad);

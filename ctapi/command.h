@@ -53,6 +53,8 @@ void PutStatusWord(uint8_t* response, uint16_t at, uint16_t* lenr, StatusWord sw
 
 // An answer that is only a status word, addresses untouched; returns `code`.
 int8_t StatusOnly(uint16_t* lenr, uint8_t* response, StatusWord sw, int8_t code = 0);
+// An answer that is only the status word MapSCardResult gives for `result`; returns 0.
+int8_t MappedStatusOnly(uint16_t* lenr, uint8_t* response, uint32_t result);
 
 // The frame of a terminal-command handler: arguments checked (-1 for missing pointers or a
 // table not attached, -11 for a response of fewer than 2 bytes), `body` run on the slot, and

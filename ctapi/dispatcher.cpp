@@ -147,26 +147,9 @@ int8_t TerminalCommand(int slot_index, uint8_t* sad, uint8_t* dad, uint16_t lenc
 
 int8_t CardCommand(int slot_index, uint8_t* sad, uint8_t* dad, uint16_t lenc,
                    const uint8_t* command, uint16_t* lenr, uint8_t* response) {
-  TerminalSlot& slot = Slot(slot_index);
-  uint32_t event_state = 0;
-  const pcsc::Result queried = QueryReader(slot, 1, pcsc::kStateUnaware, &event_state);
+  const TerminalSlot& slot = Slot(slot_index);
   StatusWord sw{};
-  if (queried != pcsc::kSuccess) {
-    MapSCardResult(queried, &sw);
-    return ReplyStatus(sad, dad, lenr, response, sw);
-  }
-  if (event_state & pcsc::kStateEmpty) return ReplyStatus(sad, dad, lenr, response, kSwNoCard);
-  if (slot.icc_active == 0) return ReplyStatus(sad, dad, lenr, response, kSwCardNotActivated);
-  // The protocol is not needed; asking for it shows whether the connection still stands.
-  uint8_t protocol[4];
-  uint32_t protocol_length = sizeof protocol;
-  const pcsc::Result standing = pcsc::SCardGetAttrib(
-      slot.card_handle, pcsc::kAttrCurrentProtocolType, protocol, &protocol_length);
-  if (standing != pcsc::kSuccess) {
-    ResetCardState(slot_index);
-    MapSCardResult(standing, &sw);
-    return ReplyStatus(sad, dad, lenr, response, sw);
-  }
+  if (!CardStillThere(slot_index, &sw)) return ReplyStatus(sad, dad, lenr, response, sw);
   *dad = *sad;
   *sad = kAddressIcc1;
   const CardTransport transport =

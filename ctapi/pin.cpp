@@ -82,31 +82,7 @@ bool PinCommandAdmitted(int slot_index, uint16_t lenc, const uint8_t* command, S
     *sw = kSwWrongLength;
     return false;
   }
-  TerminalSlot& slot = Slot(slot_index);
-  uint32_t event_state = 0;
-  const pcsc::Result queried = QueryReader(slot, 1, pcsc::kStateUnaware, &event_state);
-  if (queried != pcsc::kSuccess) {
-    MapSCardResult(queried, sw);
-    return false;
-  }
-  if (event_state & pcsc::kStateEmpty) {
-    *sw = kSwNoCard;
-    return false;
-  }
-  if (slot.icc_active == 0) {
-    *sw = kSwCardNotActivated;
-    return false;
-  }
-  uint8_t protocol[4];
-  uint32_t protocol_length = sizeof protocol;
-  const pcsc::Result standing = pcsc::SCardGetAttrib(
-      slot.card_handle, pcsc::kAttrCurrentProtocolType, protocol, &protocol_length);
-  if (standing != pcsc::kSuccess) {
-    ResetCardState(slot_index);
-    MapSCardResult(standing, sw);
-    return false;
-  }
-  return true;
+  return CardStillThere(slot_index, sw);
 }
 
 int8_t PerformVerification(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenc,

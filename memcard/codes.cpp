@@ -15,22 +15,11 @@ namespace {
 using ctapi::StatusWord;
 using ctapi::TerminalSlot;
 
-constexpr StatusWord kSwOk = {0x90, 0x00};
 constexpr StatusWord kSwNotAccepted = {0x69, 0x00};
 constexpr StatusWord kSwBlocked = {0x69, 0x83};
 constexpr StatusWord kSwBufferTooSmall = {0x65, 0x01};
 constexpr uint8_t kProtectionRequest = 0x20;
 constexpr uint16_t kProtectionAnswer = 32;
-
-int8_t Answer(uint16_t* lenr, uint8_t* response, StatusWord sw) {
-  return ctapi::StatusOnly(lenr, response, sw);
-}
-
-int8_t Mapped(uint16_t* lenr, uint8_t* response, uint32_t status) {
-  StatusWord sw{};
-  ctapi::MapSCardResult(status, &sw);
-  return Answer(lenr, response, sw);
-}
 
 // These readers report a 2-wire counter of one try as 0.
 bool CountsLastTryAsZero(const TerminalSlot& slot) {
@@ -42,29 +31,31 @@ int8_t TriesLeft(const TerminalSlot& slot, uint16_t* lenr, uint8_t* response) {
   if (slot.memory_card_type == kTypeTwoWire) {
     uint8_t counter = 0;
     const uint32_t status = Mem2WReadErrorCounter(slot.card_handle, &counter);
-    if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
+    if (ctapi::MapSCardResult(status, nullptr) != OK)
+      return ctapi::MappedStatusOnly(lenr, response, status);
     if (counter == 0 && CountsLastTryAsZero(slot)) counter = 1;
     const uint8_t sw2 = counter == 3 ? 0xC2 : counter == 1 ? 0xC1 : 0xC0;
-    return Answer(lenr, response, StatusWord{0x63, sw2});
+    return ctapi::StatusOnly(lenr, response, StatusWord{0x63, sw2});
   }
   uint8_t bytes[2] = {};
   const uint32_t status = ReadMemory(slot, kThreeWireCounterPair, 2, bytes, sizeof bytes);
-  if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
+  if (ctapi::MapSCardResult(status, nullptr) != OK)
+    return ctapi::MappedStatusOnly(lenr, response, status);
   const uint8_t tries = ThreeWireTriesLeft(bytes[1]);
-  return Answer(lenr, response, StatusWord{0x63, static_cast<uint8_t>(0xC0 + tries)});
+  return ctapi::StatusOnly(lenr, response, StatusWord{0x63, static_cast<uint8_t>(0xC0 + tries)});
 }
 
 // The answer to a code operation's memlink status.
 int8_t CodeAnswer(const TerminalSlot& slot, uint32_t status, uint16_t* lenr, uint8_t* response) {
   switch (status) {
     case MEMLINK_OK:
-      return Answer(lenr, response, kSwOk);
+      return ctapi::StatusOnly(lenr, response, ctapi::kSwSuccess);
     case MEMLINK_PIN_BLOCKED:
-      return Answer(lenr, response, kSwBlocked);
+      return ctapi::StatusOnly(lenr, response, kSwBlocked);
     case MEMLINK_WRONG_PIN:
       return TriesLeft(slot, lenr, response);
     default:
-      return Answer(lenr, response, ctapi::kSwExecutionError);
+      return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
   }
 }
 
@@ -72,11 +63,11 @@ int8_t CodeAnswer(const TerminalSlot& slot, uint32_t status, uint16_t* lenr, uin
 bool ParseCodeCommand(uint16_t lenc, const uint8_t* command, ctapi::CommandApdu* parsed,
                       uint16_t* lenr, uint8_t* response) {
   if (ctapi::ParseCommandApdu(lenc, command, parsed) != 0 || !parsed->no_le) {
-    Answer(lenr, response, ctapi::kSwWrongLength);
+    ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
     return false;
   }
   if (parsed->p1 != 0x00 || parsed->p2 != 0x00) {
-    Answer(lenr, response, ctapi::kSwWrongParameters);
+    ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
     return false;
   }
   return true;
@@ -90,18 +81,18 @@ int8_t Verify(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* 
   ctapi::CommandApdu parsed;
   if (!ParseCodeCommand(*lenc, command, &parsed, lenr, response)) return OK;
   if (slot.memory_card_type == kTypeTwoWire) {
-    if (parsed.lc != 3) return Answer(lenr, response, kSwNotAccepted);
+    if (parsed.lc != 3) return ctapi::StatusOnly(lenr, response, kSwNotAccepted);
     return CodeAnswer(slot, Mem2WVerify(slot.card_handle, 3, parsed.data), lenr, response);
   }
   if (slot.memory_card_type == kTypeThreeWire) {
     // A third byte is accepted as padding (FF) and not sent.
     if ((parsed.lc != 2 && parsed.lc != 3) || (parsed.lc == 3 && parsed.data[2] != 0xFF) ||
         slot.pin_area_plain == 1) {
-      return Answer(lenr, response, kSwNotAccepted);
+      return ctapi::StatusOnly(lenr, response, kSwNotAccepted);
     }
     return CodeAnswer(slot, Mem3WVerify(slot.card_handle, 2, parsed.data), lenr, response);
   }
-  return Answer(lenr, response, ctapi::kSwExecutionError);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
 }
 
 int8_t ChangeReferenceData(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
@@ -110,36 +101,37 @@ int8_t ChangeReferenceData(int slot_index, uint16_t* lenc, const uint8_t* comman
   ctapi::CommandApdu parsed;
   if (!ParseCodeCommand(*lenc, command, &parsed, lenr, response)) return OK;
   if (slot.memory_card_type == kTypeThreeWire) {
-    if (parsed.lc != 4) return Answer(lenr, response, ctapi::kSwWrongParameters);
-    if (slot.pin_area_plain == 1) return Answer(lenr, response, kSwNotAccepted);
+    if (parsed.lc != 4) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
+    if (slot.pin_area_plain == 1) return ctapi::StatusOnly(lenr, response, kSwNotAccepted);
     return CodeAnswer(slot, Mem3WChange(slot.card_handle, 2, parsed.data, 2, parsed.data + 2), lenr,
                       response);
   }
   if (slot.memory_card_type == kTypeTwoWire) {
-    if (parsed.lc != 6) return Answer(lenr, response, ctapi::kSwWrongParameters);
+    if (parsed.lc != 6) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
     return CodeAnswer(slot, Mem2WChange(slot.card_handle, 3, parsed.data, 3, parsed.data + 3), lenr,
                       response);
   }
-  return Answer(lenr, response, ctapi::kSwExecutionError);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
 }
 
 int8_t ReadProtectionMemory(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
                             uint8_t* response) {
   const TerminalSlot& slot = ctapi::Slot(slot_index);
   if (slot.memory_card_type != kTypeTwoWire) {
-    return Answer(lenr, response, ctapi::kSwExecutionError);
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
   }
-  if (*lenc < 5) return Answer(lenr, response, ctapi::kSwWrongLength);
-  if (command[4] != kProtectionRequest) return Answer(lenr, response, ctapi::kSwWrongParameters);
+  if (*lenc < 5) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
+  if (command[4] != kProtectionRequest)
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
   uint8_t protection[4] = {};
   const uint32_t status = Mem2WReadProtect(slot.card_handle, sizeof protection, protection);
-  if (*lenr < kProtectionAnswer + 2) return Answer(lenr, response, kSwBufferTooSmall);
-  if (status != MEMLINK_OK) return Answer(lenr, response, ctapi::kSwExecutionError);
+  if (*lenr < kProtectionAnswer + 2) return ctapi::StatusOnly(lenr, response, kSwBufferTooSmall);
+  if (status != MEMLINK_OK) return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
   // One byte per protection bit: byte j * 8 + b is bit b of protection byte j.
   for (uint16_t i = 0; i < kProtectionAnswer; ++i) {
     response[i] = (protection[i / 8] >> (i % 8)) & 0x01;
   }
-  ctapi::PutStatusWord(response, kProtectionAnswer, lenr, kSwOk);
+  ctapi::PutStatusWord(response, kProtectionAnswer, lenr, ctapi::kSwSuccess);
   return OK;
 }
 
@@ -147,14 +139,15 @@ int8_t WriteProtectionMemory(int slot_index, uint16_t* lenc, const uint8_t* comm
                              uint8_t* response) {
   const TerminalSlot& slot = ctapi::Slot(slot_index);
   if (slot.memory_card_type != kTypeTwoWire) {
-    return Answer(lenr, response, ctapi::kSwExecutionError);
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwExecutionError);
   }
-  if (*lenc < 8) return Answer(lenr, response, ctapi::kSwWrongLength);
+  if (*lenc < 8) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
   if (command[4] != 3 || command[6] != 0x00) {
-    return Answer(lenr, response, ctapi::kSwWrongParameters);
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
   }
   const uint32_t status = Mem2WWriteProtect(slot.card_handle, command[5], command[7]);
-  return Answer(lenr, response, status == MEMLINK_OK ? kSwOk : ctapi::kSwExecutionError);
+  return ctapi::StatusOnly(lenr, response,
+                           status == MEMLINK_OK ? ctapi::kSwSuccess : ctapi::kSwExecutionError);
 }
 
 }  // namespace memcard

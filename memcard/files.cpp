@@ -18,7 +18,6 @@ using ctapi::kNoAddress;
 using ctapi::StatusWord;
 using ctapi::TerminalSlot;
 
-constexpr StatusWord kSwOk = {0x90, 0x00};
 constexpr StatusWord kSwEndReached = {0x62, 0x82};
 constexpr StatusWord kSwNotWritten = {0x62, 0x00};
 constexpr StatusWord kSwBufferTooSmall = {0x65, 0x01};
@@ -30,16 +29,6 @@ constexpr uint32_t kInsuranceAreaEnd = 256;
 constexpr uint32_t kChecksumSearchEnd = 215;
 constexpr uint8_t kInsuranceAids[2][6] = {{0xD2, 0x80, 0x00, 0x00, 0x01, 0x01},
                                           {0xD2, 0x76, 0x00, 0x00, 0x01, 0x01}};
-
-int8_t Answer(uint16_t* lenr, uint8_t* response, StatusWord sw) {
-  return ctapi::StatusOnly(lenr, response, sw);
-}
-
-int8_t Mapped(uint16_t* lenr, uint8_t* response, uint32_t status) {
-  StatusWord sw{};
-  ctapi::MapSCardResult(status, &sw);
-  return Answer(lenr, response, sw);
-}
 
 void Deselect(TerminalSlot& slot) {
   slot.selected_first = kNoAddress;
@@ -61,7 +50,7 @@ bool IsInsuranceAid(const uint8_t* aid, uint8_t length) {
 
 int8_t SelectByFileId(TerminalSlot& slot, const ctapi::CommandApdu& command, uint16_t* lenr,
                       uint8_t* response) {
-  if (command.lc != 2) return Answer(lenr, response, ctapi::kSwWrongParameters);
+  if (command.lc != 2) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
   const uint16_t fid = static_cast<uint16_t>(command.data[0] << 8 | command.data[1]);
   switch (fid) {
     case 0x3F00:
@@ -72,14 +61,14 @@ int8_t SelectByFileId(TerminalSlot& slot, const ctapi::CommandApdu& command, uin
       Select(slot, slot.dir_file_first, slot.dir_file_last);
       break;
     case 0x2F01:
-      if (slot.atr_file_first == kNoAddress) return Answer(lenr, response, kSwNotFound);
+      if (slot.atr_file_first == kNoAddress) return ctapi::StatusOnly(lenr, response, kSwNotFound);
       Select(slot, slot.atr_file_first, slot.atr_file_last);
       break;
     default:
-      return Answer(lenr, response, kSwNotFound);
+      return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   slot.selected_insurance_data = 0;
-  return Answer(lenr, response, kSwOk);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwSuccess);
 }
 
 // Selects the insurance data object: from the first address after the directory to its
@@ -90,7 +79,8 @@ int8_t SelectInsuranceData(TerminalSlot& slot, uint16_t* lenr, uint8_t* response
   std::vector<uint8_t> data(count);
   if (count > 0) {
     const uint32_t status = ReadMemory(slot, first, count, data.data(), count);
-    if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
+    if (ctapi::MapSCardResult(status, nullptr) != OK)
+      return ctapi::MappedStatusOnly(lenr, response, status);
   }
   uint32_t checksum_at = 0;
   for (uint32_t i = 0; i <= kChecksumSearchEnd && i + 1 < count; ++i) {
@@ -101,33 +91,35 @@ int8_t SelectInsuranceData(TerminalSlot& slot, uint16_t* lenr, uint8_t* response
   }
   if (!InsuranceDataCheck(data.data(), count, slot.memory_card_header)) {
     slot.insurance_layout = 0;
-    return Answer(lenr, response, kSwNotFound);
+    return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   slot.selected_insurance_data = 1;
   slot.selected_last = first + checksum_at;
-  return Answer(lenr, response, kSwOk);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwSuccess);
 }
 
 int8_t SelectByAid(TerminalSlot& slot, const ctapi::CommandApdu& command, uint16_t* lenr,
                    uint8_t* response) {
   if (slot.dir_file_first == kNoAddress || slot.dir_file_last == kNoAddress ||
       slot.dir_file_last < slot.dir_file_first) {
-    return Answer(lenr, response, kSwNotFound);
+    return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   const uint32_t size = slot.dir_file_last - slot.dir_file_first + 1;
   if (slot.memory_size < slot.dir_file_first || slot.memory_size - slot.dir_file_first < size) {
-    return Answer(lenr, response, kSwNotFound);
+    return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   std::vector<uint8_t> directory(size);
   const uint32_t status =
       ReadMemory(slot, slot.dir_file_first, size, directory.data(), kDirectoryI2cBuffer);
-  if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
-  if (directory[0] != 0x61 && directory[0] != 0x4F) return Answer(lenr, response, kSwNotFound);
+  if (ctapi::MapSCardResult(status, nullptr) != OK)
+    return ctapi::MappedStatusOnly(lenr, response, status);
+  if (directory[0] != 0x61 && directory[0] != 0x4F)
+    return ctapi::StatusOnly(lenr, response, kSwNotFound);
 
   std::vector<uint8_t> pattern = {0x4F, command.lc};
   pattern.insert(pattern.end(), command.data, command.data + command.lc);
   if (slot.insurance_layout == 0 && IsInsuranceAid(command.data, command.lc)) {
-    return Answer(lenr, response, kSwNotFound);
+    return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   // Cards in the insurance layout answer to any identifier.
   bool found = false;
@@ -135,17 +127,18 @@ int8_t SelectByAid(TerminalSlot& slot, const ctapi::CommandApdu& command, uint16
     found = slot.insurance_layout == 1 ||
             std::memcmp(directory.data() + at, pattern.data(), pattern.size()) == 0;
   }
-  if (!found || size < 2) return Answer(lenr, response, kSwNotFound);
+  if (!found || size < 2) return ctapi::StatusOnly(lenr, response, kSwNotFound);
 
   slot.selected_first = slot.dir_file_first + 2 + directory[1];
   if (slot.insurance_layout == 1) return SelectInsuranceData(slot, lenr, response);
   uint8_t object[2] = {};
   const uint32_t read = ReadMemory(slot, slot.selected_first, 2, object, sizeof object);
-  if (ctapi::MapSCardResult(read, nullptr) != OK) return Mapped(lenr, response, read);
+  if (ctapi::MapSCardResult(read, nullptr) != OK)
+    return ctapi::MappedStatusOnly(lenr, response, read);
   // The area covers the tag, the length, the value and one byte more.
   slot.selected_last = slot.selected_first + 2 + object[1];
   slot.selected_insurance_data = 0;
-  return Answer(lenr, response, kSwOk);
+  return ctapi::StatusOnly(lenr, response, ctapi::kSwSuccess);
 }
 
 }  // namespace
@@ -156,11 +149,11 @@ int8_t SelectFile(int slot_index, uint16_t* lenc, const uint8_t* command, uint16
   ctapi::CommandApdu parsed;
   int8_t code = OK;
   if (*lenc < 6 || ctapi::ParseCommandApdu(*lenc, command, &parsed) != 0 || !parsed.no_le) {
-    code = Answer(lenr, response, ctapi::kSwWrongLength);
+    code = ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
   } else if ((parsed.p1 != 0x00 && parsed.p1 != 0x04) || parsed.p2 != 0x00) {
-    code = Answer(lenr, response, ctapi::kSwWrongParameters);
+    code = ctapi::StatusOnly(lenr, response, ctapi::kSwWrongParameters);
   } else if (slot.memory_size == 0) {
-    code = Answer(lenr, response, kSwNoMemory);
+    code = ctapi::StatusOnly(lenr, response, kSwNoMemory);
   } else {
     if (InsuranceLayoutCheck(slot_index)) slot.insurance_layout = 1;
     code = parsed.p1 == 0x00 ? SelectByFileId(slot, parsed, lenr, response)
@@ -174,7 +167,7 @@ int8_t SelectFile(int slot_index, uint16_t* lenc, const uint8_t* command, uint16
 int8_t ReadBinary(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
                   uint8_t* response) {
   TerminalSlot& slot = ctapi::Slot(slot_index);
-  if (slot.selected_first == kNoAddress) return Answer(lenr, response, kSwNotFound);
+  if (slot.selected_first == kNoAddress) return ctapi::StatusOnly(lenr, response, kSwNotFound);
   uint32_t le = 0;
   bool three_byte_le = false;
   if (*lenc == 5) {
@@ -183,11 +176,11 @@ int8_t ReadBinary(int slot_index, uint16_t* lenc, const uint8_t* command, uint16
     le = static_cast<uint32_t>(command[5]) << 8 | command[6];
     three_byte_le = true;
   } else {
-    return Answer(lenr, response, ctapi::kSwWrongLength);
+    return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
   }
   const uint32_t offset = static_cast<uint32_t>(command[2]) << 8 | command[3];
   if (slot.selected_first + offset > slot.selected_last) {
-    return Answer(lenr, response, kSwEndReached);
+    return ctapi::StatusOnly(lenr, response, kSwEndReached);
   }
   uint32_t available = slot.selected_last - slot.selected_first - offset + 1;
   const uint32_t in_memory =
@@ -205,40 +198,43 @@ int8_t ReadBinary(int slot_index, uint16_t* lenc, const uint8_t* command, uint16
   const uint32_t status =
       le > 0 ? ReadMemory(slot, slot.selected_first + offset, le, transfer.data(), kTransferSize)
              : 0;
-  if (*lenr < le + 2) return Answer(lenr, response, kSwBufferTooSmall);
-  if (ctapi::MapSCardResult(status, nullptr) != OK) return Mapped(lenr, response, status);
+  if (*lenr < le + 2) return ctapi::StatusOnly(lenr, response, kSwBufferTooSmall);
+  if (ctapi::MapSCardResult(status, nullptr) != OK)
+    return ctapi::MappedStatusOnly(lenr, response, status);
   if (le > 0) std::memcpy(response, transfer.data(), le);
   const bool end_reached = short_answer || (slot.selected_insurance_data == 1 && le_was_zero);
   ctapi::PutStatusWord(response, static_cast<uint16_t>(le), lenr,
-                       end_reached ? kSwEndReached : kSwOk);
+                       end_reached ? kSwEndReached : ctapi::kSwSuccess);
   return OK;
 }
 
 int8_t UpdateBinary(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
                     uint8_t* response) {
   TerminalSlot& slot = ctapi::Slot(slot_index);
-  if (*lenc < 6) return Answer(lenr, response, ctapi::kSwWrongLength);
-  if (slot.selected_first == kNoAddress) return Answer(lenr, response, kSwNotFound);
+  if (*lenc < 6) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
+  if (slot.selected_first == kNoAddress) return ctapi::StatusOnly(lenr, response, kSwNotFound);
   const uint32_t offset = static_cast<uint32_t>(command[2]) << 8 | command[3];
   if (slot.selected_first + offset > slot.selected_last) {
-    return Answer(lenr, response, kSwNotWritten);
+    return ctapi::StatusOnly(lenr, response, kSwNotWritten);
   }
   const uint32_t available = slot.selected_last - slot.selected_first - offset + 1;
   uint32_t lc = 0;
   uint32_t data_at = 0;
   if (command[4] == 0x00) {
-    if (*lenc < 7) return Answer(lenr, response, ctapi::kSwWrongLength);
+    if (*lenc < 7) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
     lc = static_cast<uint32_t>(command[5]) << 8 | command[6];
     data_at = 7;
   } else {
     lc = command[4];
     data_at = 5;
   }
-  if (*lenc != lc + data_at) return Answer(lenr, response, ctapi::kSwWrongLength);
-  if (available < lc || slot.insurance_layout == 1) return Answer(lenr, response, kSwNotWritten);
+  if (*lenc != lc + data_at) return ctapi::StatusOnly(lenr, response, ctapi::kSwWrongLength);
+  if (available < lc || slot.insurance_layout == 1)
+    return ctapi::StatusOnly(lenr, response, kSwNotWritten);
   const uint32_t status = WriteMemory(slot, slot.selected_first + offset, lc, command + data_at);
-  return Answer(lenr, response,
-                ctapi::MapSCardResult(status, nullptr) == OK ? kSwOk : kSwNotWritten);
+  return ctapi::StatusOnly(
+      lenr, response,
+      ctapi::MapSCardResult(status, nullptr) == OK ? ctapi::kSwSuccess : kSwNotWritten);
 }
 
 }  // namespace memcard
