@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests and the demo need, when any is missing:
-# the tool chain, GoogleTest, clang-format, pcsc-lite, pcscd and the vpcd virtual reader driver.
+# the tool chain, GoogleTest, clang-format, pcsc-lite, pcscd, the vpcd virtual reader driver, and
+# the process and socket tools the private pcscd script uses.
 # test.sh and demo.sh call it. apt-get runs through sudo when you are not root.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev clang-format libpcsclite-dev
-  pcscd vsmartcard-vpcd)
+  pcscd vsmartcard-vpcd procps iproute2)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
