@@ -3,15 +3,21 @@
 // change does not touch are written back as they were read, each ended by CR LF.
 #include "config/profile.h"
 
+#include <string>
+
 #include <system_error>
 
 #include "platform/error.h"
+#include "platform/file.h"
 #include "support/fileio.h"
 #include "support/memory.h"
 #include "support/result.h"
 #include "support/strings.h"
 
 namespace {
+
+// The name the new content is written under before it takes the file's place.
+constexpr char kFreshSuffix[] = ".kvnew";
 
 constexpr uint32_t kReadChunk = 4096;
 // Far beyond any INI file; keeps every size and offset well inside 32 bits.
@@ -438,14 +444,25 @@ uint32_t ReasonOf(uint32_t code) {
   }
 }
 
+// Writes the new content beside the file and puts it in the file's place only once it is
+// whole, so that a failure half-way (a full disk) leaves the file as it was.
 uint32_t WriteWhole(const char* path, const Text& out) {
+  uint32_t attributes = 0;
+  if (fio::GetAttr(path, &attributes) == kResultOk && (attributes & platform::kAttrReadOnly)) {
+    return ErrorNumber(std::errc::permission_denied);
+  }
+  const std::string fresh = std::string(path) + kFreshSuffix;
   fio::Handle file = fio::kNoHandle;
-  uint32_t result = fio::Open(path, &file, fio::kModeReplace, fio::kShareRead);
+  uint32_t result = fio::Open(fresh.c_str(), &file, fio::kModeReplace, fio::kShareRead);
   if (result != kResultOk) return ReasonOf(result);
   uint32_t written = 0;
   result = fio::WriteBin(file, out.data, out.size, &written);
   uint32_t reason = result == kResultOk ? 0 : ReasonOf(result);
   if (fio::Close(file) != kResultOk && reason == 0) reason = ErrorNumber(std::errc::io_error);
+  if (reason == 0 && !platform::PathReplace(fresh.c_str(), path)) {
+    reason = platform::LastSystemError();
+  }
+  if (reason != 0) platform::PathDelete(fresh.c_str());
   return reason;
 }
 

@@ -55,6 +55,9 @@ bool FileSetWriteTime(FileHandle file, const CalendarTime& local_time);
 bool PathStatus(const char* path, FileStatus* status);
 // Sets the kAttr* bits of a file; only the read-only bit has a meaning on every system.
 bool PathSetAttributes(const char* path, uint32_t attributes);
+// Puts `source` in the place of `destination` in one step (on the same file system), so that a
+// reader sees either the old file or the new one; the new file takes the old one's permissions.
+bool PathReplace(const char* source, const char* destination);
 // Copies a file, replacing an existing destination.
 bool PathCopy(const char* source, const char* destination);
 bool PathDelete(const char* path);

@@ -10,6 +10,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -257,6 +258,16 @@ bool PathCopy(const char* source, const char* destination) {
   close(in);
   errno = saved;
   return ok;
+}
+
+bool PathReplace(const char* source, const char* destination) {
+  if (!source || !destination) {
+    errno = EINVAL;
+    return false;
+  }
+  struct stat st;
+  if (stat(destination, &st) == 0 && chmod(source, st.st_mode & 07777) != 0) return false;
+  return rename(source, destination) == 0;
 }
 
 bool PathDelete(const char* path) {

@@ -4,7 +4,11 @@
 #include "config/profile.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -202,6 +206,42 @@ TEST_F(ProfileTest, MissingSectionOrPathIsRefused) {
   EXPECT_FALSE(ProfileWriteString("S", "k", "v", nullptr));
   EXPECT_FALSE(ProfileWriteString("  ", "k", "v", Path()));
   EXPECT_EQ(ReadFile(path_), kSample);
+}
+
+}  // namespace
+
+namespace {
+
+// A write that fails half-way (the file-size limit stands for a full disk) leaves the file as it
+// was, and nothing beside it.
+TEST(ProfileWriteFailureTest, FileKeepsItsContent) {
+  TempDir dir;
+  const std::string path = dir.File("keep.ini");
+  WriteFile(path, kSample);
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 64;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+    const std::string value(200, 'x');
+    _exit(ProfileWriteString("Readers", "Long", value.c_str(), path.c_str()) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(path), kSample);
+  EXPECT_FALSE(FileExists(path + ".kvnew"));
+  // A write that succeeds keeps the file's permissions.
+  ASSERT_TRUE(ProfileWriteString("Readers", "Long", "y", path.c_str()));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_FALSE(FileExists(path + ".kvnew"));
 }
 
 }  // namespace
