@@ -43,11 +43,6 @@ bool IsVuzodedReader(const TerminalSlot& slot) {
   return StartsWith(slot.reader_name, "Vuzoded") || StartsWith(slot.reader_name, "FSC");
 }
 
-// A connect that failed may leave a handle of 0 behind; it is no connection.
-void ForgetNullHandle(TerminalSlot& slot) {
-  if (slot.card_handle == 0) slot.card_handle = kNoCardHandle;
-}
-
 // Closes the card connection, leaving the card as it is, and forgets it: no handle may stay
 // open in the resource manager once the slot no longer names it.
 void DropConnection(TerminalSlot& slot) {
@@ -78,10 +73,7 @@ int8_t AnswerPowerUp(int index, TerminalSlot& slot, AtrData choice, bool kept_po
   slot.memory_card = 0;
   memcard::DetectMemoryCard(index, atr, &atr_length);
   if (atr_length > kAtrBufferSize) atr_length = kAtrBufferSize;
-  if (slot.card_refused == 1) {
-    ForgetNullHandle(slot);
-    return StatusOnly(lenr, response, kSwExecutionError);
-  }
+  if (slot.card_refused == 1) return StatusOnly(lenr, response, kSwExecutionError);
 
   const bool memory_card = slot.memory_card == 1;
   uint32_t first = 0;
@@ -143,10 +135,8 @@ int8_t ResetIcc(int index, TerminalSlot& slot, uint16_t* lenr, uint8_t* response
   } else {
     outcome = ConnectSequence(slot);
   }
-  if (outcome != pcsc::kSuccess) {
-    ForgetNullHandle(slot);
-    return StatusOnly(lenr, response, kSwExecutionError);
-  }
+  // A failed connect leaves no handle behind: the connect sequence stores one only on success.
+  if (outcome != pcsc::kSuccess) return StatusOnly(lenr, response, kSwExecutionError);
   const AtrData choice = command.p2 == 0x01   ? AtrData::kWhole
                          : command.p2 == 0x02 ? AtrData::kHistorical
                                               : AtrData::kNone;

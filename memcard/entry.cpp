@@ -32,14 +32,22 @@ constexpr MemoryRoute kMemoryRoutes[] = {
 int8_t MemoryCardCommand(int slot_index, uint16_t* lenc, const uint8_t* command, uint16_t* lenr,
                          uint8_t* response) {
   ctapi::TerminalSlot& slot = ctapi::Slot(slot_index);
-  const pcsc::Result connected =
-      slot.card_handle == ctapi::kNoCardHandle
-          ? pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared,
-                                pcsc::kProtocolT0 | pcsc::kProtocolT1, &slot.card_handle,
-                                &slot.active_protocol)
-          : pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared,
-                                 pcsc::kProtocolT0 | pcsc::kProtocolT1, pcsc::kLeaveCard,
-                                 &slot.active_protocol);
+  pcsc::Result connected = pcsc::kSuccess;
+  if (slot.card_handle == ctapi::kNoCardHandle) {
+    // The slot takes the handle only once the connect succeeded.
+    pcsc::CardHandle card = 0;
+    uint32_t protocol = 0;
+    connected = pcsc::SCardConnectA(slot.context, slot.reader_name, pcsc::kShareShared,
+                                    pcsc::kProtocolT0 | pcsc::kProtocolT1, &card, &protocol);
+    if (connected == pcsc::kSuccess) {
+      slot.card_handle = card;
+      slot.active_protocol = protocol;
+    }
+  } else {
+    connected = pcsc::SCardReconnect(slot.card_handle, pcsc::kShareShared,
+                                     pcsc::kProtocolT0 | pcsc::kProtocolT1, pcsc::kLeaveCard,
+                                     &slot.active_protocol);
+  }
   if (ctapi::MapSCardResult(connected, nullptr) != OK) {
     return ctapi::StatusOnly(lenr, response, ctapi::kSwTransmissionError);
   }
