@@ -80,11 +80,22 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
   SafeStrCopy(mapping_name, mapping_name_size, kMappingPrefix);
   SafeStrAppend(mapping_name, mapping_name_size, name);
 
+  // Opening or creating, and writing the size word, are one step for every other process: an
+  // opener never sees a new mapping without its size.
+  if (!platform::MappingLock()) {
+    uint32_t error = platform::LastSystemError();
+    FreeEntry(entry);
+    mem::Release(mapping_name);
+    ErrLogWrite(1, kModule, "GetMemInternal", __LINE__, kErrNotEnoughMemory,
+                "cannot lock the shared segments (err=0x%08X)", error);
+    return kErrNotEnoughMemory;
+  }
   platform::MappingHandle mapping = platform::kNoMapping;
   bool created = false;
   if (platform::MappingOpen(mapping_name, &mapping) != platform::MappingOpenResult::kOpened) {
     if (size == 0) {
       // Nobody has made this segment yet: an open-only request is answered with nothing.
+      platform::MappingUnlock();
       FreeEntry(entry);
       mem::Release(mapping_name);
       *out = nullptr;
@@ -94,6 +105,7 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
     if (size > 0xFFFFFFFFu - kHeaderSize ||
         !platform::MappingCreate(mapping_name, size + kHeaderSize, &mapping, &created)) {
       uint32_t error = platform::LastSystemError();
+      platform::MappingUnlock();
       FreeEntry(entry);
       mem::Release(mapping_name);
       ErrLogWrite(1, kModule, "GetMemInternal", __LINE__, kErrNotEnoughMemory,
@@ -107,15 +119,17 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
   if (!view) {
     uint32_t error = platform::LastSystemError();
     platform::MappingClose(mapping);
+    platform::MappingUnlock();
     FreeEntry(entry);
     ErrLogWrite(1, kModule, "GetMemInternal", __LINE__, kErrNotEnoughMemory,
                 "cannot map data (err=0x%08X)", error);
     return kErrNotEnoughMemory;
   }
   if (created) WriteSizeWord(view, size);
+  entry->size = ReadSizeWord(view);
+  platform::MappingUnlock();
 
   entry->payload = view + kHeaderSize;
-  entry->size = ReadSizeWord(view);
   entry->next = g_segments;
   g_segments = entry;
   *out = entry->payload;

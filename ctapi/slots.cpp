@@ -6,6 +6,8 @@
 #include "ctapi/ctapi.h"
 #include "ctapi/shared_segment.h"
 #include "platform/os_version.h"
+#include "platform/process.h"
+#include "platform/shared_memory.h"
 
 namespace ctapi {
 namespace {
@@ -26,7 +28,25 @@ void ResetAddresses(TerminalSlot& slot) {
   slot.selected_last = kNoAddress;
 }
 
-// Maps the segment, creating and initialising it when no process holds it.
+// Holds the machine-wide lock of the shared mappings: the table changes under it are one step
+// for every other process.
+class TableLock {
+ public:
+  TableLock() : ok_(platform::MappingLock()) {}
+  ~TableLock() {
+    if (ok_) platform::MappingUnlock();
+  }
+  TableLock(const TableLock&) = delete;
+  TableLock& operator=(const TableLock&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+// Maps the segment, creating and initialising it when no process holds it. The table lock is
+// held, so nobody sees the new table before its size word and its free slots are in place, and
+// an open that found nothing is followed by a create that really creates.
 bool Attach() {
   void* payload = nullptr;
   uint32_t size = 0;
@@ -49,6 +69,20 @@ bool Attach() {
   }
   g_attached = 1;
   return true;
+}
+
+// Frees the slots whose recorded owner has certainly ended. The table lock is held.
+void FreeAbandonedSlots() {
+  const uint32_t self = platform::CurrentProcessId();
+  for (int i = 0; i < kSlotCount; ++i) {
+    const TerminalSlot& slot = g_slots[i];
+    if (slot.in_use == 0 || slot.owner_pid == 0 || slot.owner_pid == self) continue;
+    const uint64_t start =
+        static_cast<uint64_t>(slot.owner_start_high) << 32 | slot.owner_start_low;
+    if (platform::GetProcessState(slot.owner_pid, start) == platform::ProcessState::kEnded) {
+      ResetSlot(i);
+    }
+  }
 }
 
 }  // namespace
@@ -81,7 +115,10 @@ int8_t AdmitTerminal(uint16_t ctn, uint16_t pn) {
   const uint32_t os_class = GetOsClass();
   if (os_class != 98 && os_class != 95 && os_class != 40 && os_class != 50) return ERR_INVALID;
   if (pn == 0) return ERR_INVALID;
+  TableLock lock;
+  if (!lock.ok()) return ERR_INVALID;
   if (!g_attached && !Attach()) return ERR_INVALID;
+  FreeAbandonedSlots();
   for (int i = 0; i < kSlotCount; ++i) {
     // pn as given: a pn with the keep-power flag never equals a stored port.
     if (g_slots[i].port == pn) return ERR_INVALID;
@@ -95,11 +132,25 @@ int8_t AdmitTerminal(uint16_t ctn, uint16_t pn) {
   return ERR_MEMORY;
 }
 
+// The order of the writes matters to the processes that look at the table, and to the case of
+// a process killed half-way: the record is cleared while it is still claimed, then released,
+// and only then does it forget its owner, so that a slot is never left claimed by nobody (it
+// could never be taken back) and a free slot never holds a port.
 void ResetSlot(int index) {
   TerminalSlot& slot = g_slots[index];
-  std::memset(&slot, 0, sizeof slot);
-  slot.card_handle = kNoCardHandle;
-  ResetAddresses(slot);
+  TerminalSlot fresh;
+  std::memset(&fresh, 0, sizeof fresh);
+  fresh.card_handle = kNoCardHandle;
+  ResetAddresses(fresh);
+  fresh.in_use = slot.in_use;
+  fresh.owner_pid = slot.owner_pid;
+  fresh.owner_start_low = slot.owner_start_low;
+  fresh.owner_start_high = slot.owner_start_high;
+  std::memcpy(&slot, &fresh, sizeof slot);
+  __atomic_store_n(&slot.in_use, 0u, __ATOMIC_SEQ_CST);
+  slot.owner_pid = 0;
+  slot.owner_start_low = 0;
+  slot.owner_start_high = 0;
 }
 
 void ReleaseCtnEntry(int index) {
@@ -125,15 +176,39 @@ int FindSlotByCtn(uint16_t ctn) {
   return entry == kNotFound ? kNotFound : static_cast<int>(g_ctn_table[entry].slot);
 }
 
-int ClaimFreeSlot() {
+int8_t ClaimFreeSlot(uint16_t pn, int* index) {
+  TableLock lock;
+  if (!lock.ok()) return ERR_INVALID;
   for (int i = 0; i < kSlotCount; ++i) {
-    uint32_t expected = 0;
-    if (__atomic_compare_exchange_n(&g_slots[i].in_use, &expected, 1u, false, __ATOMIC_SEQ_CST,
-                                    __ATOMIC_SEQ_CST)) {
-      return i;
-    }
+    if (g_slots[i].port == pn) return ERR_INVALID;
   }
-  return kNotFound;
+  for (int i = 0; i < kSlotCount; ++i) {
+    TerminalSlot& slot = g_slots[i];
+    if (slot.in_use != 0) continue;
+    // The owner goes in first and the port last, so that a process killed half-way leaves a
+    // slot that is free, or claimed by an owner that has ended, and never a port held by nobody.
+    const uint32_t self = platform::CurrentProcessId();
+    const uint64_t start = platform::ProcessStartTime(self);
+    slot.owner_pid = self;
+    slot.owner_start_low = static_cast<uint32_t>(start);
+    slot.owner_start_high = static_cast<uint32_t>(start >> 32);
+    __atomic_store_n(&slot.in_use, 1u, __ATOMIC_SEQ_CST);
+    if (pn & kPortKeepPowerFlag) {
+      slot.port = pn - kPortKeepPowerFlag;
+      slot.port_flag = 1;
+    } else {
+      slot.port = pn;
+    }
+    *index = i;
+    return OK;
+  }
+  return ERR_MEMORY;
+}
+
+void ReleaseSlot(int index) {
+  // Without the lock the slot is still freed: a slot kept claimed would be lost for good.
+  TableLock lock;
+  ResetSlot(index);
 }
 
 }  // namespace ctapi

@@ -24,7 +24,13 @@ struct TerminalSlot {
   uint32_t card_handle;
   uint32_t reserved_10;
   uint32_t active_protocol;
-  uint8_t reserved_18[24];
+  // Who claimed the slot, so that the slot of a process that ended without closing its terminal
+  // can be taken back: the process number and its start time (low and high word). Zero: not
+  // recorded, as a table shared with another implementation may leave it; never taken back.
+  uint32_t owner_pid;
+  uint32_t owner_start_low;
+  uint32_t owner_start_high;
+  uint8_t reserved_24[12];
   char reader_name[kReaderNameSize];
   uint32_t icc_active;
   uint8_t reader_class;
@@ -63,7 +69,10 @@ static_assert(offsetof(TerminalSlot, context) == 0x008);
 static_assert(offsetof(TerminalSlot, card_handle) == 0x00C);
 static_assert(offsetof(TerminalSlot, reserved_10) == 0x010);
 static_assert(offsetof(TerminalSlot, active_protocol) == 0x014);
-static_assert(offsetof(TerminalSlot, reserved_18) == 0x018);
+static_assert(offsetof(TerminalSlot, owner_pid) == 0x018);
+static_assert(offsetof(TerminalSlot, owner_start_low) == 0x01C);
+static_assert(offsetof(TerminalSlot, owner_start_high) == 0x020);
+static_assert(offsetof(TerminalSlot, reserved_24) == 0x024);
 static_assert(offsetof(TerminalSlot, reader_name) == 0x030);
 static_assert(offsetof(TerminalSlot, icc_active) == 0x0B0);
 static_assert(offsetof(TerminalSlot, reader_class) == 0x0B4);
@@ -112,7 +121,8 @@ TerminalSlot& Slot(int index);
 CtnEntry& CtnEntryAt(int index);
 bool IsAttached();
 
-// The first half of CT_init: 0 when the terminal may be opened, else a return code.
+// The first half of CT_init: 0 when the terminal may be opened, else a return code. It attaches
+// the table and first frees the slots of processes that ended without closing their terminals.
 int8_t AdmitTerminal(uint16_t ctn, uint16_t pn);
 void ResetSlot(int index);
 void ReleaseCtnEntry(int index);
@@ -124,7 +134,12 @@ int FindCtnEntry(uint16_t ctn);
 // 95, 98 (Windows 9x family), 40, 50 (NT family 4 and 5), or 0 for every other system.
 uint32_t GetOsClass();
 
-// Claims the first free slot atomically, so that two processes cannot take the same one.
-int ClaimFreeSlot();
+// Claims the first free slot for port `pn` (the keep-power flag 0x200 included) in one step
+// against every other process: the port is checked free and the slot taken, recorded with this
+// process as its owner. OK with *index set; ERR_INVALID when a slot holds the port by now,
+// ERR_MEMORY when no slot is free.
+int8_t ClaimFreeSlot(uint16_t pn, int* index);
+// Frees a slot of this process (ResetSlot) in one step against every other process.
+void ReleaseSlot(int index);
 
 }  // namespace ctapi

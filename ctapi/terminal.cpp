@@ -18,7 +18,7 @@ namespace {
 int8_t FailOpen(int slot, int entry) {
   TerminalSlot& s = Slot(slot);
   if (s.context != 0) pcsc::SCardReleaseContext(s.context);
-  ResetSlot(slot);
+  ReleaseSlot(slot);
   ReleaseCtnEntry(entry);
   return ERR_INVALID;
 }
@@ -75,20 +75,15 @@ void GiveBackDisplay(TerminalSlot& slot) {
 }  // namespace
 
 int8_t OpenTerminal(uint16_t ctn, uint16_t pn) {
-  const int index = ClaimFreeSlot();
-  if (index == kNotFound) return ERR_MEMORY;  // taken by another process since the admission
+  int index = kNotFound;
+  const int8_t claimed = ClaimFreeSlot(pn, &index);
+  if (claimed != OK) return claimed;  // taken by another process since the admission
   TerminalSlot& slot = Slot(index);
-  if (pn & kPortKeepPowerFlag) {
-    slot.port = pn - kPortKeepPowerFlag;
-    slot.port_flag = 1;
-  } else {
-    slot.port = pn;
-  }
   int entry = 0;
   while (entry < kSlotCount && CtnEntryAt(entry).in_use != 0)
     ++entry;
   if (entry == kSlotCount) {  // cannot happen while ctn entries and slots pair up
-    ResetSlot(index);
+    ReleaseSlot(index);
     return ERR_MEMORY;
   }
   CtnEntryAt(entry) = CtnEntry{1, ctn, static_cast<uint32_t>(index)};
@@ -126,7 +121,7 @@ int8_t CloseTerminal(uint16_t ctn) {
   if (slot.card_handle != kNoCardHandle) pcsc::SCardDisconnect(slot.card_handle, pcsc::kResetCard);
   if ((slot.capabilities & kCapDisplay) && slot.display_used == 1) GiveBackDisplay(slot);
   const int8_t code = MapSCardResult(pcsc::SCardReleaseContext(slot.context), nullptr);
-  ResetSlot(index);
+  ReleaseSlot(index);
   ReleaseCtnEntry(entry);
   return code;
 }

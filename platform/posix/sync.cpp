@@ -1,6 +1,6 @@
 // Locks and counting semaphores on POSIX. A named object lives in the shared-memory object
-// "/" + system name and is shared by every process that opens that name; it exists while some
-// process has it open, like a named kernel object on Windows.
+// "/" + prefix + system name (see object_name.h) and is shared by every process that opens that
+// name; it exists while some process has it open, like a named kernel object on Windows.
 //
 // Lifetime: every process that has the object open holds a shared flock on its descriptor. An
 // opener that gets the exclusive lock knows that nobody uses the object and (re)initialises it
@@ -30,6 +30,9 @@
 #include <unistd.h>
 
 #include <new>
+#include <string>
+
+#include "platform/posix/object_name.h"
 
 namespace platform {
 
@@ -381,18 +384,17 @@ SyncCreateResult SyncCreate(const char* system_name, uint32_t count, SyncObject*
     if (result != SyncCreateResult::kOk) SetError(system_error, error);
     return result;
   }
-  size_t length = strlen(system_name);
-  if (length > NAME_MAX) {
-    SetError(system_error, ENAMETOOLONG);
-    return SyncCreateResult::kInvalidName;
-  }
   if (strchr(system_name, '/')) {
     SetError(system_error, EINVAL);
     return SyncCreateResult::kInvalidName;
   }
+  const std::string object_name = SystemObjectName(system_name);
+  if (object_name.size() > NAME_MAX + 1) {
+    SetError(system_error, ENAMETOOLONG);
+    return SyncCreateResult::kInvalidName;
+  }
   char path[kPathSize];
-  path[0] = '/';
-  memcpy(path + 1, system_name, length + 1);
+  memcpy(path, object_name.c_str(), object_name.size() + 1);
 
   pthread_mutex_lock(&g_registry_lock);
   SyncCreateResult result = OpenNamed(path, count, out, &error);

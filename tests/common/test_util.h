@@ -1,5 +1,5 @@
 // Small helpers shared by the test programs: a private temporary folder per test, scoped
-// environment variables and whole-file reads and writes.
+// environment variables, whole-file reads and writes, and where the test's shared objects lie.
 #pragma once
 
 #include <dirent.h>
@@ -91,6 +91,19 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 
 inline bool FileExists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
+}
+
+// Every test process's named shared objects carry a prefix of its own (object_prefix.cpp).
+constexpr char kObjectPrefixVariable[] = "CTKORVIN_OBJECT_PREFIX";
+
+inline std::string ObjectPrefix() {
+  const char* prefix = getenv(kObjectPrefixVariable);
+  return prefix ? prefix : "";
+}
+
+// Where the shared-memory object `name` (say "m_KV-CTAPI") of this test lies.
+inline std::string SharedObjectPath(const std::string& name) {
+  return "/dev/shm/" + ObjectPrefix() + name;
 }
 
 }  // namespace testutil

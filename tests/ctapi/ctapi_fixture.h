@@ -1,6 +1,6 @@
 // The ground every CT-API test stands on: a fresh simulator, a private registry and error log,
 // and the default system version. Each test runs in a process of its own, so the process's
-// terminal table starts empty, and the machine-wide segment is new once no process holds it.
+// terminal table starts empty, and its terminal table segment is its own (object_prefix.cpp).
 // Also the exchanges the tests make: CT_data and a terminal-command handler called directly,
 // both with a guarded response buffer, and the commands the simulated cards received.
 #pragma once
@@ -161,8 +161,7 @@ class CtapiTest : public ::testing::Test {
 // For tests that call the handlers of terminal 1 directly.
 class TerminalOneTest : public CtapiTest {
  protected:
-  // The terminal table is machine-wide: give the slot back so that no later test finds its port
-  // taken while another process keeps the table alive.
+  // Give the slot back, as an application would, so that CT_close runs after every handler test.
   void TearDown() override {
     if (ctapi::IsAttached()) CT_close(1);
   }

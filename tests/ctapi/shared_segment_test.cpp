@@ -43,7 +43,7 @@ TEST_F(SharedSegmentTest, CreateWritesTheSizeWordInFront) {
   EXPECT_EQ(view[0] | view[1] << 8 | view[2] << 16 | view[3] << 24, 1104);
 
   struct stat st;
-  std::string object = "/dev/shm/m_" + name;
+  std::string object = testutil::SharedObjectPath("m_" + name);
   ASSERT_EQ(stat(object.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 1108);
   EXPECT_EQ(st.st_mode & 0777, 0666u);
@@ -104,9 +104,9 @@ TEST_F(SharedSegmentTest, TerminalTableSegment) {
   sim::AddReader(reader);
   ASSERT_EQ(CT_init(1, 1), OK);
   struct stat st;
-  ASSERT_EQ(stat("/dev/shm/m_KV-CTAPI", &st), 0);
+  ASSERT_EQ(stat(testutil::SharedObjectPath("m_KV-CTAPI").c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 1108);
-  std::string bytes = testutil::ReadFile("/dev/shm/m_KV-CTAPI");
+  std::string bytes = testutil::ReadFile(testutil::SharedObjectPath("m_KV-CTAPI"));
   ASSERT_EQ(bytes.size(), 1108u);
   uint32_t size_word = 0;
   memcpy(&size_word, bytes.data(), 4);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "ctapi/ctapi.h"
+#include "tests/common/test_util.h"
 #include "tests/e2e/e2e_layout.h"
 
 namespace {
@@ -19,7 +20,7 @@ namespace {
 class TableFile {
  public:
   TableFile() {
-    std::ifstream in("/dev/shm/m_KV-CTAPI", std::ios::binary);
+    std::ifstream in(testutil::SharedObjectPath("m_KV-CTAPI"), std::ios::binary);
     bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   size_t size() const { return bytes_.size(); }

@@ -30,7 +30,7 @@ std::string UniqueName(const char* test) {
 }
 
 std::string ShmPath(const std::string& name) {
-  return "/dev/shm/" + name;
+  return testutil::SharedObjectPath(name);
 }
 
 SyncObject* Create(const char* name, uint32_t count) {

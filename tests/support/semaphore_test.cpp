@@ -24,7 +24,7 @@ std::string UniqueName(const char* test) {
 }
 
 std::string ShmPath(const std::string& name) {
-  return "/dev/shm/s_" + name;
+  return testutil::SharedObjectPath("s_" + name);
 }
 
 int WaitForChild(pid_t child) {
