@@ -93,4 +93,15 @@ inline bool FileExists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
+// The entries of a folder that do not start with a dot.
+inline int CountFiles(const std::string& path) {
+  int entries = 0;
+  if (DIR* folder = opendir(path.c_str())) {
+    while (dirent* entry = readdir(folder))
+      entries += entry->d_name[0] != '.';
+    closedir(folder);
+  }
+  return entries;
+}
+
 }  // namespace testutil

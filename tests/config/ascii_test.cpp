@@ -107,16 +107,6 @@ std::string NameOf(const AsciiSection* section) {
   return name ? std::string(name, length) : std::string();
 }
 
-int CountFiles(const std::string& path) {
-  int entries = 0;
-  if (DIR* folder = opendir(path.c_str())) {
-    while (dirent* entry = readdir(folder))
-      entries += entry->d_name[0] != '.';
-    closedir(folder);
-  }
-  return entries;
-}
-
 class AsciiTest : public ::testing::Test {
  protected:
   void SetUp() override { AsciiResetFileInfoCache(); }
@@ -408,7 +398,7 @@ TEST_F(AsciiWriteBackTest, BackupNameLiesInTemporaryFolderAndIsRemoved) {
   const std::string out = RoundTrip("[a]\n", [](OpenAscii& ascii) { ascii.Set("a", "k", "v"); });
   EXPECT_EQ(out, "[a]\r\nk=v\r\n");
   // Only the configuration file is left in the folder.
-  EXPECT_EQ(CountFiles(dir_.path()), 1);
+  EXPECT_EQ(testutil::CountFiles(dir_.path()), 1);
 }
 
 TEST_F(AsciiWriteBackTest, WriteFailureLeavesPreviousContent) {
@@ -435,7 +425,7 @@ TEST_F(AsciiWriteBackTest, WriteFailureLeavesPreviousContent) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(testutil::ReadFile(path), before);
   // The backup is gone once the old content is back: the folder holds the file alone.
-  EXPECT_EQ(CountFiles(dir_.path()), 1);
+  EXPECT_EQ(testutil::CountFiles(dir_.path()), 1);
 }
 
 // ---- the file-info cache ----
