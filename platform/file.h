@@ -75,6 +75,7 @@ struct FileSave {
   FileHandle target;  // the file saved, open to read and write; kNoFile while it does not exist
   FileHandle folder;  // the locked folder; kNoFile when it cannot be opened
   bool in_place;      // the new content is copied into the file rather than renamed over it
+  bool kept;          // a failed commit changed the file in part; the new content is in temp
   char path[kSavePathSize];  // the file saved, its symbolic links followed
   char temp[kSavePathSize];  // the name the new content has beside it; "" when it has none
 };
@@ -82,8 +83,9 @@ struct FileSave {
 // Resolves the path, waits for the folder's turn and opens the file for the new content. A
 // file without any write permission, a folder, or anything but a plain file is refused.
 bool FileSaveBegin(const char* path, FileSave* save);
-// Puts the new content in place and ends the save. On failure the file keeps its old content
-// (after a failure while writing in place the new content is left whole under save->temp).
+// Puts the new content in place and ends the save. On failure the file keeps its old content,
+// unless a failure while writing in place changed it in part: then save->kept is set and the new
+// content is left whole under save->temp.
 bool FileSaveCommit(FileSave* save);
 // Ends the save without touching the file; nothing is left beside it.
 void FileSaveAbort(FileSave* save);

@@ -200,11 +200,11 @@ bool CopyInPlace(int from, int to, bool* touched) {
 void EndSave(FileSave* save) {
   int saved = errno;
   if (save->file != kNoFile) close(Fd(save->file));
-  if (save->temp[0]) unlink(save->temp);
+  if (save->temp[0] && !save->kept) unlink(save->temp);
   if (save->target != kNoFile) close(Fd(save->target));
   if (save->folder != kNoFile) close(Fd(save->folder));  // lets the next save of the folder go
   save->file = save->target = save->folder = kNoFile;
-  save->temp[0] = '\0';
+  if (!save->kept) save->temp[0] = '\0';
   errno = saved;
 }
 
@@ -448,7 +448,7 @@ bool FileSaveBegin(const char* path, FileSave* save) {
     return false;
   }
   save->file = save->target = save->folder = kNoFile;
-  save->in_place = false;
+  save->in_place = save->kept = false;
   save->path[0] = save->temp[0] = '\0';
   if (!path || !*path) {
     errno = ENOENT;
@@ -504,13 +504,7 @@ bool FileSaveCommit(FileSave* save) {
     bool touched = false;
     ok = CopyInPlace(Fd(save->file), Fd(save->target), &touched);
     // Written in part, the file is no longer what it was: the new content stays beside it.
-    if (!ok && touched && save->temp[0]) {
-      int saved = errno;
-      close(Fd(save->file));
-      save->file = kNoFile;
-      save->temp[0] = '\0';
-      errno = saved;
-    }
+    save->kept = !ok && touched && save->temp[0];
   } else if (ok) {
     ok = rename(save->temp, save->path) == 0;
     if (ok) save->temp[0] = '\0';
