@@ -202,6 +202,10 @@ uint32_t AsciiCheckFileInfo(const char* path, AsciiFileInfo** record, uint16_t a
 // On close (takes the lock itself): decreases the record's open count, stores the file's
 // current information and the handle's lists in it. 0, 0x81300007 or 0x8130000A.
 uint32_t AsciiCheckFileInfo(AsciiFile* file);
+// On close after a failed write-back (takes the lock itself): decreases the record's open count
+// and frees the writer's lists, leaving the record unparsed so that the next opener reads the
+// disk. 0 or 0x8130000A.
+uint32_t AsciiDropFileInfo(AsciiFile* file);
 // Copies the cached lists into the handle, or the handle's lists into the record (parsed = 1).
 void AsciiTakeCachedLists(AsciiFile* file, const AsciiFileInfo* record);
 void AsciiStoreCachedLists(AsciiFileInfo* record, const AsciiFile* file);

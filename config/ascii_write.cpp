@@ -34,16 +34,21 @@ struct RetiredLists {
   RetiredLists* next;
 };
 
-void FreeRecordLists(AsciiFileInfo* record) {
-  AsciiFile lists{};
-  AsciiTakeCachedLists(&lists, record);
-  AsciiFreeLists(&lists);
+// The record holds no lists any more; the next opener parses the file.
+void ClearRecordLists(AsciiFileInfo* record) {
   record->first_line = nullptr;
   record->last_line = nullptr;
   record->first_section = nullptr;
   record->header_comment = nullptr;
   record->parsed = 0;
   record->complete = 0;
+}
+
+void FreeRecordLists(AsciiFileInfo* record) {
+  AsciiFile lists{};
+  AsciiTakeCachedLists(&lists, record);
+  AsciiFreeLists(&lists);
+  ClearRecordLists(record);
 }
 
 void FreeRetired(AsciiFileInfo* record) {
@@ -62,22 +67,13 @@ void RetireRecordLists(AsciiFileInfo* record) {
   RetiredLists* retired = static_cast<RetiredLists*>(mem::Allocate(sizeof(RetiredLists)));
   if (!retired) {
     // Without room to keep them aside the old lists stay in use; a later open parses again.
-    record->parsed = 0;
-    record->first_line = nullptr;
-    record->last_line = nullptr;
-    record->first_section = nullptr;
-    record->header_comment = nullptr;
+    ClearRecordLists(record);
     return;
   }
   AsciiTakeCachedLists(&retired->lists, record);
   retired->next = static_cast<RetiredLists*>(record->retired);
   record->retired = retired;
-  record->first_line = nullptr;
-  record->last_line = nullptr;
-  record->first_section = nullptr;
-  record->header_comment = nullptr;
-  record->parsed = 0;
-  record->complete = 0;
+  ClearRecordLists(record);
 }
 
 bool SameFileState(const fio::FileInfo& a, const fio::FileInfo& b) {
@@ -210,6 +206,29 @@ uint32_t AsciiCheckFileInfo(AsciiFile* file) {
   }
   if (sem::Clear(&g_file_info_sem) != kResultOk) {
     CFG_LOG("AsciiCheckFileInfo", kErrGeneralFailure, "error clear the semaphore %s",
+            kAsciiFileInfoSemName);
+    return kErrGeneralFailure;
+  }
+  return kResultOk;
+}
+
+uint32_t AsciiDropFileInfo(AsciiFile* file) {
+  if (!file) return kErrIllegalArgument;
+  if (sem::WaitSet(&g_file_info_sem) != kResultOk) {
+    CFG_LOG("AsciiDropFileInfo", kErrGeneralFailure, "error set the semaphore %s",
+            kAsciiFileInfoSemName);
+    return kErrGeneralFailure;
+  }
+  AsciiFileInfo* record = FindRecord(file->path);
+  if (record && record->open_count > 0) --record->open_count;
+  // A writer is the only user of the record's lists; its own heads are the current ones.
+  if (file->access == kAsciiAccessReadWrite) {
+    AsciiFreeLists(file);
+    if (record) ClearRecordLists(record);
+  }
+  if (record && record->open_count == 0) FreeRetired(record);
+  if (sem::Clear(&g_file_info_sem) != kResultOk) {
+    CFG_LOG("AsciiDropFileInfo", kErrGeneralFailure, "error clear the semaphore %s",
             kAsciiFileInfoSemName);
     return kErrGeneralFailure;
   }
