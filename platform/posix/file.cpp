@@ -6,6 +6,10 @@
 // two writers appending at once (two processes logging errors) would overwrite each other: a
 // writer that lets nobody else write holds an exclusive lock, any other writer a shared one, and
 // an open that cannot get its lock fails at once as a sharing violation. Readers take no lock.
+//
+// A file is saved as a whole by writing the new content beside it and renaming it into place;
+// the saves of one folder take turns through an advisory lock on the folder itself, which every
+// account that may read the folder can take and which no leftover file stands for.
 #include "platform/file.h"
 
 #include <errno.h>
@@ -98,6 +102,20 @@ void FolderOf(const char* path, char (&out)[kSavePathSize]) {
   out[length] = '\0';
 }
 
+// A link that another account planted in a folder everybody may write to (a sticky one, like
+// /tmp) is not followed, unless the folder's owner made it: a save would otherwise write
+// wherever that account chose.
+bool MayFollow(const char* link, const struct stat& st) {
+  char folder[kSavePathSize];
+  FolderOf(link, folder);
+  struct stat dir;
+  if (stat(folder, &dir) != 0) return false;
+  const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
+  if (!shared || st.st_uid == geteuid() || st.st_uid == dir.st_uid) return true;
+  errno = EACCES;
+  return false;
+}
+
 // Follows symbolic links from `path` to the name of the file they lead to, which need not exist
 // yet (a link to a missing file makes the file where the link points).
 bool FollowLinks(const char* path, char (&out)[kSavePathSize]) {
@@ -106,6 +124,7 @@ bool FollowLinks(const char* path, char (&out)[kSavePathSize]) {
     struct stat st;
     if (lstat(out, &st) != 0) return errno == ENOENT;
     if (!S_ISLNK(st.st_mode)) return true;
+    if (!MayFollow(out, st)) return false;
     char link[kSavePathSize];
     ssize_t length = readlink(out, link, sizeof link);
     if (length < 0) return false;

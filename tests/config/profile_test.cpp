@@ -300,6 +300,18 @@ TEST(ProfileSaveTest, LinksOwnerAndModeAreKept) {
     EXPECT_EQ(after.st_uid, 1u);
     EXPECT_EQ(after.st_gid, 2u);
     EXPECT_EQ(Value(real, "Readers", "Port"), "9");
+    // A link another account planted in a sticky folder open to everybody is not followed.
+    const std::string shared = dir.File("shared");
+    const std::string planted = shared + "/planted.ini";
+    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(symlink(real.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(ProfileWriteString("Readers", "Port", "10", planted.c_str()));
+    EXPECT_EQ(ProfileLastError(), static_cast<uint32_t>(EACCES));
+    EXPECT_EQ(Value(real, "Readers", "Port"), "9");
+    ASSERT_EQ(unlink(planted.c_str()), 0);
+    ASSERT_EQ(rmdir(shared.c_str()), 0);
   }
   EXPECT_EQ(CountFiles(dir.path()), 2);  // the file and the link
 }
