@@ -202,16 +202,21 @@ uint32_t AsciiCheckFileInfo(const char* path, AsciiFileInfo** record, uint16_t a
 // On close (takes the lock itself): decreases the record's open count, stores the file's
 // current information and the handle's lists in it. 0, 0x81300007 or 0x8130000A.
 uint32_t AsciiCheckFileInfo(AsciiFile* file);
+// On close after a failed write-back (takes the lock itself): decreases the record's open count
+// and frees the writer's lists, leaving the record unparsed so that the next opener reads the
+// disk. 0 or 0x8130000A.
+uint32_t AsciiDropFileInfo(AsciiFile* file);
 // Copies the cached lists into the handle, or the handle's lists into the record (parsed = 1).
 void AsciiTakeCachedLists(AsciiFile* file, const AsciiFileInfo* record);
 void AsciiStoreCachedLists(AsciiFileInfo* record, const AsciiFile* file);
 // Frees every record and its lists; for tests and the end of the process.
 void AsciiResetFileInfoCache();
 
-// Writes all lines back to file->path (each followed by "\r\n"), protected by a backup copy
-// that restores the previous content on a write failure. Clears the modified flag. 0,
-// 0x81300008 (read-only or incompletely read), 0x81300002 or 0x81F00005. When the file had to
-// be closed (write error, failed reopen) file->file is kNoHandle afterwards.
+// Writes all lines back to file->path (each followed by "\r\n"): the new content is saved
+// beside the file and takes its place only when whole (platform/file.h), so that a failure or
+// a crash leaves the previous content; a backup copy is made first and deleted at the end.
+// Clears the modified flag. 0, 0x81300008 (read-only or incompletely read), 0x81300002 or
+// 0x81F00005. file->file is left open.
 uint32_t WriteDownBuffer(AsciiFile* file);
 // Picks the backup file name for `path` into `name` of `size` bytes. 0, 0x81300002 or
 // 0x81F00005.

@@ -1,5 +1,6 @@
 // ASCII configuration files: the process-wide file-info cache of parsed files under the lock
-// "CFGFileInfoSem", and the write-back of a changed file protected by a backup copy.
+// "CFGFileInfoSem", and the write-back of a changed file: saved beside it and renamed into
+// place, with a backup copy kept until the save is done.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "config/ascii.h"
 #include "config/messages.h"
+#include "platform/file.h"
 #include "support/errlog.h"
 #include "support/memory.h"
 #include "support/result.h"
@@ -32,16 +34,21 @@ struct RetiredLists {
   RetiredLists* next;
 };
 
-void FreeRecordLists(AsciiFileInfo* record) {
-  AsciiFile lists{};
-  AsciiTakeCachedLists(&lists, record);
-  AsciiFreeLists(&lists);
+// The record holds no lists any more; the next opener parses the file.
+void ClearRecordLists(AsciiFileInfo* record) {
   record->first_line = nullptr;
   record->last_line = nullptr;
   record->first_section = nullptr;
   record->header_comment = nullptr;
   record->parsed = 0;
   record->complete = 0;
+}
+
+void FreeRecordLists(AsciiFileInfo* record) {
+  AsciiFile lists{};
+  AsciiTakeCachedLists(&lists, record);
+  AsciiFreeLists(&lists);
+  ClearRecordLists(record);
 }
 
 void FreeRetired(AsciiFileInfo* record) {
@@ -60,22 +67,13 @@ void RetireRecordLists(AsciiFileInfo* record) {
   RetiredLists* retired = static_cast<RetiredLists*>(mem::Allocate(sizeof(RetiredLists)));
   if (!retired) {
     // Without room to keep them aside the old lists stay in use; a later open parses again.
-    record->parsed = 0;
-    record->first_line = nullptr;
-    record->last_line = nullptr;
-    record->first_section = nullptr;
-    record->header_comment = nullptr;
+    ClearRecordLists(record);
     return;
   }
   AsciiTakeCachedLists(&retired->lists, record);
   retired->next = static_cast<RetiredLists*>(record->retired);
   record->retired = retired;
-  record->first_line = nullptr;
-  record->last_line = nullptr;
-  record->first_section = nullptr;
-  record->header_comment = nullptr;
-  record->parsed = 0;
-  record->complete = 0;
+  ClearRecordLists(record);
 }
 
 bool SameFileState(const fio::FileInfo& a, const fio::FileInfo& b) {
@@ -91,6 +89,22 @@ AsciiFileInfo* FindRecord(const char* path) {
 
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
+}
+
+// Copies the configuration file to its backup, keeping its time of last write. The backup is
+// created exclusively first, so that the copy never goes through a link planted under its name,
+// and a copy that fails leaves nothing behind.
+bool MakeBackup(const char* path, const char* backup) {
+  fio::Handle created = fio::kNoHandle;
+  bool ok = fio::Open(backup, &created, fio::kModeCreateNew, fio::kShareAll) == kResultOk;
+  if (ok) {
+    fio::Close(created);
+    ok = fio::Copy(path, backup, 0) == kResultOk;
+    if (!ok) fio::Delete(backup);
+  }
+  if (!ok)
+    CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error creating temporary file %s", backup);
+  return ok;
 }
 
 // Writes `size` bytes; false on any failure or short write.
@@ -198,6 +212,29 @@ uint32_t AsciiCheckFileInfo(AsciiFile* file) {
   return kResultOk;
 }
 
+uint32_t AsciiDropFileInfo(AsciiFile* file) {
+  if (!file) return kErrIllegalArgument;
+  if (sem::WaitSet(&g_file_info_sem) != kResultOk) {
+    CFG_LOG("AsciiDropFileInfo", kErrGeneralFailure, "error set the semaphore %s",
+            kAsciiFileInfoSemName);
+    return kErrGeneralFailure;
+  }
+  AsciiFileInfo* record = FindRecord(file->path);
+  if (record && record->open_count > 0) --record->open_count;
+  // A writer is the only user of the record's lists; its own heads are the current ones.
+  if (file->access == kAsciiAccessReadWrite) {
+    AsciiFreeLists(file);
+    if (record) ClearRecordLists(record);
+  }
+  if (record && record->open_count == 0) FreeRetired(record);
+  if (sem::Clear(&g_file_info_sem) != kResultOk) {
+    CFG_LOG("AsciiDropFileInfo", kErrGeneralFailure, "error clear the semaphore %s",
+            kAsciiFileInfoSemName);
+    return kErrGeneralFailure;
+  }
+  return kResultOk;
+}
+
 void AsciiResetFileInfoCache() {
   for (AsciiFileInfo* record = g_file_infos; record;) {
     AsciiFileInfo* next = record->next;
@@ -282,31 +319,41 @@ uint32_t WriteDownBuffer(AsciiFile* file) {
   char backup[kNameSize];
   uint32_t result = CreateFileName(file->path, backup, sizeof backup);
   if (result != kResultOk) return result;
-  if (fio::Copy(file->path, backup, 0) != kResultOk) {
-    CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error creating temporary file %s", backup);
+  // The new content is written beside the file and takes its place only once it is whole, so
+  // that neither a failure nor a crash can leave the file half written. The handle stays open
+  // meanwhile and keeps other writers out.
+  platform::FileSave save;
+  if (!platform::FileSaveBegin(file->path, &save)) {
+    CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error opening file %s", file->path);
     return kErrAsciiTempFile;
   }
-  if (file->file != fio::kNoHandle) fio::Close(file->file);
-  file->file = fio::kNoHandle;
-  if (fio::Open(file->path, &file->file, fio::kModeReplace, fio::kShareRead) != kResultOk) {
-    file->file = fio::kNoHandle;
-    CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error opening file %s", file->path);
-    // The file was not replaced, so the backup is not needed.
-    DelBackupFile(backup);
+  if (!MakeBackup(file->path, backup)) {
+    platform::FileSaveAbort(&save);
     return kErrAsciiTempFile;
   }
   for (const AsciiLine* line = file->first_line; line; line = line->next) {
-    if ((line->text && line->length > 0 && !WriteAll(file->file, line->text, line->length)) ||
-        !WriteAll(file->file, "\r\n", 2)) {
-      CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error writing in file %s", file->path);
-      fio::Close(file->file);
-      file->file = fio::kNoHandle;
+    if ((line->text && line->length > 0 && !WriteAll(save.file, line->text, line->length)) ||
+        !WriteAll(save.file, "\r\n", 2)) {
       result = kErrAsciiTempFile;
       break;
     }
   }
-  // The backup goes only once the file is whole again: new content written, or old restored.
-  if (result == kResultOk || RestoreFile(file->path, backup) == kResultOk) DelBackupFile(backup);
+  if (result != kResultOk) {
+    platform::FileSaveAbort(&save);
+  } else if (!platform::FileSaveCommit(&save)) {
+    result = kErrAsciiTempFile;
+  }
+  if (result != kResultOk) {
+    CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error writing in file %s", file->path);
+  }
+  // The backup goes only once the file is whole: new content in place, old content untouched,
+  // or (after a failure while writing in place) old content restored.
+  if (!save.kept) {
+    DelBackupFile(backup);
+  } else if (RestoreFile(file->path, backup) == kResultOk) {
+    DelBackupFile(backup);
+    platform::PathDelete(save.temp);
+  }
   file->modified = 0;
   return result;
 }

@@ -681,17 +681,21 @@ uint32_t CloseFile(CfgHandle* handle) {
     return kResultOk;
   }
   AsciiFile* file = &handle->ascii;
+  // A write-back that is refused is reported once: the handle and its lock are released all
+  // the same, and the file stays as it was.
+  uint32_t result = kResultOk;
   if (file->modified) {
-    const uint32_t result = WriteDownBuffer(file);
-    if (result != kResultOk) return result;
+    result = WriteDownBuffer(file);
     file->modified = 0;
   }
   if (file->file != fio::kNoHandle) fio::Close(file->file);
   file->file = fio::kNoHandle;
-  uint32_t result = kResultOk;
   if (handle->file_info_cache) {
-    // The lists stay in the cache for later handles of the same file.
-    result = AsciiCheckFileInfo(file);
+    // The lists stay in the cache for later handles of the same file, unless they hold changes
+    // that did not reach the disk.
+    const uint32_t closed =
+        result == kResultOk ? AsciiCheckFileInfo(file) : AsciiDropFileInfo(file);
+    if (result == kResultOk) result = closed;
   } else {
     AsciiFreeLists(file);
   }

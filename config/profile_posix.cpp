@@ -3,8 +3,6 @@
 // change does not touch are written back as they were read, each ended by CR LF.
 #include "config/profile.h"
 
-#include <string>
-
 #include <system_error>
 
 #include "platform/error.h"
@@ -15,9 +13,6 @@
 #include "support/strings.h"
 
 namespace {
-
-// The name the new content is written under before it takes the file's place.
-constexpr char kFreshSuffix[] = ".kvnew";
 
 constexpr uint32_t kReadChunk = 4096;
 // Far beyond any INI file; keeps every size and offset well inside 32 bits.
@@ -67,22 +62,26 @@ bool Append(Text* text, const char* bytes, uint32_t count) {
 
 enum class Load { kLoaded, kMissing, kFailed };
 
-// Reads the whole file; a missing file is no failure (it is read as an empty one).
-Load LoadFile(const char* path, Text* text) {
-  if (!fio::Exist(path)) return Load::kMissing;
-  fio::Handle file = fio::kNoHandle;
-  if (fio::Open(path, &file, fio::kModeRead, fio::kShareAll) != kResultOk) return Load::kFailed;
-  Load result = Load::kLoaded;
+// Reads the whole file from `file`; no file is no failure (it is read as an empty one).
+Load LoadFile(fio::Handle file, Text* text) {
+  if (file == fio::kNoHandle) return Load::kMissing;
   for (;;) {
     uint32_t count = 0;
     if (!Reserve(text, kReadChunk) ||
         fio::ReadBin(file, text->data + text->size, kReadChunk, kReadChunk, &count) != kResultOk) {
-      result = Load::kFailed;
-      break;
+      return Load::kFailed;
     }
-    if (count == 0) break;
+    if (count == 0) return Load::kLoaded;
     text->size += count;
   }
+}
+
+// Reads the whole file at `path` (a missing one is no failure).
+Load LoadPath(const char* path, Text* text) {
+  if (!fio::Exist(path)) return Load::kMissing;
+  fio::Handle file = fio::kNoHandle;
+  if (fio::Open(path, &file, fio::kModeRead, fio::kShareAll) != kResultOk) return Load::kFailed;
+  const Load result = LoadFile(file, text);
   fio::Close(file);
   return result;
 }
@@ -190,10 +189,8 @@ bool SplitLines(IniFile* ini) {
   return true;
 }
 
-// Reads and parses the file at `path`; a missing file gives an empty one.
-Load ReadIni(const char* path, IniFile* ini) {
-  *ini = IniFile{};
-  Load loaded = LoadFile(path, &ini->text);
+// Parses the text read into `ini`; frees it when it could not be read or split.
+Load ParseIni(Load loaded, IniFile* ini) {
   if (loaded == Load::kFailed || !SplitLines(ini)) {
     FreeIni(ini);
     return Load::kFailed;
@@ -444,26 +441,22 @@ uint32_t ReasonOf(uint32_t code) {
   }
 }
 
-// Writes the new content beside the file and puts it in the file's place only once it is
+uint32_t SystemReason() {
+  const uint32_t error = platform::LastSystemError();
+  return error ? error : ErrorNumber(std::errc::io_error);
+}
+
+// Writes the new content beside the file and lets it take the file's place only once it is
 // whole, so that a failure half-way (a full disk) leaves the file as it was.
-uint32_t WriteWhole(const char* path, const Text& out) {
-  uint32_t attributes = 0;
-  if (fio::GetAttr(path, &attributes) == kResultOk && (attributes & platform::kAttrReadOnly)) {
-    return ErrorNumber(std::errc::permission_denied);
-  }
-  const std::string fresh = std::string(path) + kFreshSuffix;
-  fio::Handle file = fio::kNoHandle;
-  uint32_t result = fio::Open(fresh.c_str(), &file, fio::kModeReplace, fio::kShareRead);
-  if (result != kResultOk) return ReasonOf(result);
+uint32_t WriteWhole(platform::FileSave* save, const Text& out) {
   uint32_t written = 0;
-  result = fio::WriteBin(file, out.data, out.size, &written);
-  uint32_t reason = result == kResultOk ? 0 : ReasonOf(result);
-  if (fio::Close(file) != kResultOk && reason == 0) reason = ErrorNumber(std::errc::io_error);
-  if (reason == 0 && !platform::PathReplace(fresh.c_str(), path)) {
-    reason = platform::LastSystemError();
+  const uint32_t result = fio::WriteBin(save->file, out.data, out.size, &written);
+  if (result != kResultOk) {
+    const uint32_t reason = ReasonOf(result);
+    platform::FileSaveAbort(save);
+    return reason;
   }
-  if (reason != 0) platform::PathDelete(fresh.c_str());
-  return reason;
+  return platform::FileSaveCommit(save) ? 0 : SystemReason();
 }
 
 bool Fail(uint32_t reason) {
@@ -478,9 +471,9 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
   if (!path || size == 1) return 0;
-  IniFile ini;
+  IniFile ini{};
   // A file that cannot be read answers like an empty one.
-  ReadIni(path, &ini);
+  ParseIni(LoadPath(path, &ini.text), &ini);
   const uint32_t length = Answer(ini, section, key, default_value, buffer, size);
   FreeIni(&ini);
   return length;
@@ -491,10 +484,15 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
       (key && CallerName(key).length == 0)) {
     return Fail(ErrorNumber(std::errc::invalid_argument));
   }
-  IniFile ini;
-  if (ReadIni(path, &ini) == Load::kFailed) {
-    const uint32_t error = platform::LastSystemError();
-    return Fail(error ? error : ErrorNumber(std::errc::io_error));
+  // The file is read only once its folder's turn to be saved has come, so that a save of
+  // another process between reading and writing cannot be lost.
+  platform::FileSave save;
+  if (!platform::FileSaveBegin(path, &save)) return Fail(SystemReason());
+  IniFile ini{};
+  if (ParseIni(LoadFile(save.target, &ini.text), &ini) == Load::kFailed) {
+    const uint32_t reason = SystemReason();
+    platform::FileSaveAbort(&save);
+    return Fail(reason);
   }
   Text new_line{};
   Text out{};
@@ -502,12 +500,16 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
   bool out_of_memory = false;
   uint32_t reason = 0;
   if (PlanChange(ini, section, key, value, &new_line, &change, &out_of_memory)) {
-    reason = Render(ini, change, new_line, section, &out)
-                 ? WriteWhole(path, out)
-                 : ErrorNumber(std::errc::not_enough_memory);
+    if (Render(ini, change, new_line, section, &out)) {
+      reason = WriteWhole(&save, out);
+    } else {
+      reason = ErrorNumber(std::errc::not_enough_memory);
+    }
   } else if (out_of_memory) {
     reason = ErrorNumber(std::errc::not_enough_memory);
   }
+  // Nothing to change, or no room to change it: the file stays as it is.
+  platform::FileSaveAbort(&save);
   FreeText(&out);
   FreeText(&new_line);
   FreeIni(&ini);

@@ -55,12 +55,40 @@ bool FileSetWriteTime(FileHandle file, const CalendarTime& local_time);
 bool PathStatus(const char* path, FileStatus* status);
 // Sets the kAttr* bits of a file; only the read-only bit has a meaning on every system.
 bool PathSetAttributes(const char* path, uint32_t attributes);
-// Puts `source` in the place of `destination` in one step (on the same file system), so that a
-// reader sees either the old file or the new one; the new file takes the old one's permissions.
-bool PathReplace(const char* source, const char* destination);
 // Copies a file, replacing an existing destination.
 bool PathCopy(const char* source, const char* destination);
 bool PathDelete(const char* path);
+
+// Saving a file as a whole: the new content is written beside the file under a unique name that
+// is created exclusively (never through a link), synced, and then takes the file's place in one
+// step, so that a crash at any moment leaves the old content or the new one, never a mix.
+// Symbolic links are followed (their target is saved), and the file keeps its owner, group and
+// mode. A file with further hard links, or one whose owner this account cannot give a new file,
+// is written in place instead, but only after the new content lies whole and synced beside it
+// and the room for it is reserved. Saves of files in one folder take turns between processes,
+// from FileSaveBegin to the end of the save, so that a caller that reads the file after
+// FileSaveBegin and writes it back loses no other process's update.
+constexpr uint32_t kSavePathSize = 1024;
+
+struct FileSave {
+  FileHandle file;    // the new content goes here (FileWrite)
+  FileHandle target;  // the file saved, open to read and write; kNoFile while it does not exist
+  FileHandle folder;  // the locked folder; kNoFile when it cannot be opened
+  bool in_place;      // the new content is copied into the file rather than renamed over it
+  bool kept;          // a failed commit changed the file in part; the new content is in temp
+  char path[kSavePathSize];  // the file saved, its symbolic links followed
+  char temp[kSavePathSize];  // the name the new content has beside it; "" when it has none
+};
+
+// Resolves the path, waits for the folder's turn and opens the file for the new content. A
+// file without any write permission, a folder, or anything but a plain file is refused.
+bool FileSaveBegin(const char* path, FileSave* save);
+// Puts the new content in place and ends the save. On failure the file keeps its old content,
+// unless a failure while writing in place changed it in part: then save->kept is set and the new
+// content is left whole under save->temp.
+bool FileSaveCommit(FileSave* save);
+// Ends the save without touching the file; nothing is left beside it.
+void FileSaveAbort(FileSave* save);
 
 // Converts a path from the OEM code page to the one the file functions take; always terminates
 // `out` and cuts the path to `size` - 1 characters.

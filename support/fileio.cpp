@@ -93,9 +93,15 @@ uint16_t DosTime(const platform::CalendarTime& t) {
   return static_cast<uint16_t>((t.hour << 11) | (t.minute << 5) | (t.second / 2));
 }
 
-// DOS dates cover the years 1980 to 2107.
+// DOS dates cover the years 1980 to 2107; an earlier time (time 0 is common) is taken as the
+// first moment of 1980, as the DOS format itself does.
 bool ToDos(const platform::CalendarTime& t, uint16_t* date, uint16_t* time) {
-  if (t.year < 1980 || t.year > 2107) return false;
+  if (t.year < 1980) {
+    *date = DosDate(platform::CalendarTime{1980, 1, 1, 0, 0, 0, 0});
+    *time = 0;
+    return true;
+  }
+  if (t.year > 2107) return false;
   *date = DosDate(t);
   *time = DosTime(t);
   return true;

@@ -106,4 +106,15 @@ inline std::string SharedObjectPath(const std::string& name) {
   return "/dev/shm/" + ObjectPrefix() + name;
 }
 
+// The entries of a folder that do not start with a dot.
+inline int CountFiles(const std::string& path) {
+  int entries = 0;
+  if (DIR* folder = opendir(path.c_str())) {
+    while (dirent* entry = readdir(folder))
+      entries += entry->d_name[0] != '.';
+    closedir(folder);
+  }
+  return entries;
+}
+
 }  // namespace testutil

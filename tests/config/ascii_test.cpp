@@ -107,16 +107,6 @@ std::string NameOf(const AsciiSection* section) {
   return name ? std::string(name, length) : std::string();
 }
 
-int CountFiles(const std::string& path) {
-  int entries = 0;
-  if (DIR* folder = opendir(path.c_str())) {
-    while (dirent* entry = readdir(folder))
-      entries += entry->d_name[0] != '.';
-    closedir(folder);
-  }
-  return entries;
-}
-
 class AsciiTest : public ::testing::Test {
  protected:
   void SetUp() override { AsciiResetFileInfoCache(); }
@@ -408,7 +398,7 @@ TEST_F(AsciiWriteBackTest, BackupNameLiesInTemporaryFolderAndIsRemoved) {
   const std::string out = RoundTrip("[a]\n", [](OpenAscii& ascii) { ascii.Set("a", "k", "v"); });
   EXPECT_EQ(out, "[a]\r\nk=v\r\n");
   // Only the configuration file is left in the folder.
-  EXPECT_EQ(CountFiles(dir_.path()), 1);
+  EXPECT_EQ(testutil::CountFiles(dir_.path()), 1);
 }
 
 TEST_F(AsciiWriteBackTest, WriteFailureLeavesPreviousContent) {
@@ -435,7 +425,50 @@ TEST_F(AsciiWriteBackTest, WriteFailureLeavesPreviousContent) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(testutil::ReadFile(path), before);
   // The backup is gone once the old content is back: the folder holds the file alone.
-  EXPECT_EQ(CountFiles(dir_.path()), 1);
+  EXPECT_EQ(testutil::CountFiles(dir_.path()), 1);
+}
+
+// A write-back that dies half-way (killed by the file-size limit, as by a crash) or whose
+// backup copy fails half-way leaves the file as it was and no partial backup behind.
+TEST_F(AsciiWriteBackTest, CrashOrFailedBackupLeavesTheFileAsItWas) {
+  struct Case {
+    const char* name;
+    size_t old_size;  // bytes of the file before the write-back
+    bool killed;      // the limit kills the writer instead of failing its write
+  };
+  const Case cases[] = {
+      {"killed while writing", 100, true},
+      {"backup copy fails", 4000, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::TempDir dir;
+    testutil::ScopedEnv tmp("TMPDIR", dir.path().c_str());
+    const std::string path = dir.File("k.ini");
+    const std::string before = "[a]\nx=" + std::string(c.old_size, 'o') + "\n";
+    testutil::WriteFile(path, before);
+    OpenAscii ascii(path);
+    ascii.Set("a", "big", std::string(4000, 'v').c_str());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (!c.killed) signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = 1024;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+      _exit(WriteDownBuffer(ascii.file()) == 0x81F00005u ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (c.killed) {
+      EXPECT_TRUE(WIFSIGNALED(status));
+    } else {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(testutil::CountFiles(dir.path()), 1);
+    }
+    EXPECT_EQ(testutil::ReadFile(path), before);
+  }
 }
 
 // ---- the file-info cache ----

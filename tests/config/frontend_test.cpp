@@ -3,6 +3,7 @@
 // reaches the disk, read-only handles, the profile mode's answers, and the file-info cache.
 #include "config/frontend.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -279,6 +280,54 @@ TEST_F(FrontendTest, CacheSharesReadersAndAdmitsOneWriter) {
   ASSERT_EQ(Open(path_, cfg::kTypeAscii), kResultOk);
   EXPECT_EQ(Query("Cedar", "Port", 12), kResultOk);
   EXPECT_EQ(Value(), "50");
+}
+
+// A refused write-back (a read-only file, data behind an early end mark) is reported once; the
+// handle and its lock are released, the file stays as it was, and the next opener, with or
+// without the cache, reads what is on disk.
+TEST_F(FrontendTest, RefusedWriteBackReleasesTheHandleAndLeavesTheDisk) {
+  struct Case {
+    const char* name;
+    std::string content;
+    bool read_only;
+    uint32_t result;
+  };
+  const Case cases[] = {
+      {"read-only file", kReaders, true, 0x81F00005},
+      {"data behind 0x1A", std::string(kReaders) + "\x1A[Hidden]\r\n", false, 0x81300008},
+  };
+  for (const Switches& switches : {kOwnLists, kCached}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (switches.file_info_cache ? ", cached" : ""));
+      Start(switches);
+      WriteFile(path_, c.content);
+      ASSERT_EQ(Open(path_, cfg::kTypeAscii), kResultOk);
+      ASSERT_EQ(Write("Birch", "Port", "2"), kResultOk);
+      if (c.read_only) {
+        ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+      }
+      EXPECT_EQ(cfg::CloseFile(handle_), c.result);
+      handle_ = nullptr;
+      ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+      EXPECT_EQ(ReadFile(path_), c.content);
+      ASSERT_EQ(Open(path_, cfg::kTypeAscii), kResultOk);
+      EXPECT_EQ(Query("Birch", "Port", 12), kResultOk);
+      EXPECT_EQ(Value(), "1");
+      EXPECT_EQ(Close(), kResultOk);
+    }
+  }
+}
+
+// A file last written before 1980 (time 0) opens with the cache and is saved.
+TEST_F(FrontendTest, FileFromBefore1980OpensAndSavesWithTheCache) {
+  Start(kCached);
+  WriteFile(path_, kReaders);
+  const timespec times[2] = {{0, 0}, {0, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+  ASSERT_EQ(Open(path_, cfg::kTypeAscii), kResultOk);
+  ASSERT_EQ(Write("Birch", "Port", "2"), kResultOk);
+  EXPECT_EQ(Close(), kResultOk);
+  EXPECT_NE(ReadFile(path_).find("Port=2\r\n"), std::string::npos);
 }
 
 // --- ASCII files in profile mode -------------------------------------------------------------

@@ -2,6 +2,7 @@
 // DOS times, copies and deletes, and the log records of failures.
 #include "support/fileio.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -334,6 +335,31 @@ TEST_F(FileIoTest, DateTimeRoundTripAndInfo) {
   // Setting a time never creates the file.
   EXPECT_EQ(fio::SetDateTime(Path("missing").c_str(), date, time), kFioNoInfo);
   EXPECT_FALSE(testutil::FileExists(Path("missing")));
+}
+
+// Times before 1980 have no DOS form: they are taken as 1980-01-01 00:00:00, so that such a
+// file can still be described and copied.
+TEST_F(FileIoTest, TimesBefore1980AreTheFirstMomentOf1980) {
+  const std::string path = Path("old.txt");
+  const std::string copy = Path("copy.txt");
+  const uint16_t first_date = (1 << 5) | 1;
+  for (time_t when : {time_t{0}, time_t{315532800 - 3 * 86400}}) {
+    SCOPED_TRACE(when);
+    WriteFile(path, "x");
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    uint16_t date = 0xFFFF;
+    uint16_t time = 0xFFFF;
+    ASSERT_EQ(fio::GetDateTime(path.c_str(), &date, &time), kResultOk);
+    EXPECT_EQ(date, first_date);
+    EXPECT_EQ(time, 0u);
+    fio::FileInfo info;
+    ASSERT_EQ(fio::GetInfo(path.c_str(), &info), kResultOk);
+    EXPECT_EQ(info.dos_date, first_date);
+    EXPECT_EQ(fio::Copy(path.c_str(), copy.c_str(), 0), kResultOk);
+    ASSERT_EQ(fio::GetDateTime(copy.c_str(), &date, &time), kResultOk);
+    EXPECT_EQ(date, first_date);
+  }
 }
 
 TEST_F(FileIoTest, CopyKeepsOrSetsTheSourceTime) {
