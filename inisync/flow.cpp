@@ -120,15 +120,33 @@ void ReadCardReaderKeys(cfg::CfgHandle* handle, CardReaderKeys& keys) {
   }
 }
 
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Section and key names compare as the INI service compares them: letter case does not count.
+bool SameName(const char* a, const char* b) {
+  for (; LowerAscii(*a) == LowerAscii(*b); ++a, ++b) {
+    if (*a == '\0') return true;
+  }
+  return false;
+}
+
+// Deletes the reader's section and its keys in "CardReader", and blanks in the list every key
+// that the service took for the reader, so that none is written back pointing at nothing.
 void RemoveReader(cfg::CfgHandle* handle, const ReaderEntry& entry, CardReaderKeys& keys) {
-  Write(handle, kCardReader, entry.SectionName, nullptr);
-  Write(handle, entry.SectionName, nullptr, nullptr);
+  uint32_t listed = 0;
   for (auto& key : keys) {
-    if (key[0] != '\0' && SafeStrCompare(key, entry.SectionName) == 0) {
+    if (key[0] != '\0' && SameName(key, entry.SectionName)) {
       key[0] = '\0';
-      break;
+      ++listed;
     }
   }
+  // A deletion takes the first key of that name; a key beyond the list's limits still goes.
+  const uint32_t deletions = listed > 1 ? listed : 1;
+  for (uint32_t i = 0; i < deletions; ++i)
+    Write(handle, kCardReader, entry.SectionName, nullptr);
+  Write(handle, entry.SectionName, nullptr, nullptr);
 }
 
 void AddReader(cfg::CfgHandle* handle, const ReaderEntry& entry, const char* library_path) {

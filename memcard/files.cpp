@@ -23,8 +23,6 @@ constexpr StatusWord kSwNotWritten = {0x62, 0x00};
 constexpr StatusWord kSwBufferTooSmall = {0x65, 0x01};
 constexpr StatusWord kSwNotFound = {0x6A, 0x82};
 constexpr StatusWord kSwNoMemory = {0x70, 0x00};
-constexpr uint32_t kDirectoryI2cBuffer = 1024;
-constexpr uint32_t kTransferSize = 65536;
 constexpr uint32_t kInsuranceAreaEnd = 256;
 constexpr uint32_t kChecksumSearchEnd = 215;
 constexpr uint8_t kInsuranceAids[2][6] = {{0xD2, 0x80, 0x00, 0x00, 0x01, 0x01},
@@ -109,8 +107,7 @@ int8_t SelectByAid(TerminalSlot& slot, const ctapi::CommandApdu& command, uint16
     return ctapi::StatusOnly(lenr, response, kSwNotFound);
   }
   std::vector<uint8_t> directory(size);
-  const uint32_t status =
-      ReadMemory(slot, slot.dir_file_first, size, directory.data(), kDirectoryI2cBuffer);
+  const uint32_t status = ReadMemory(slot, slot.dir_file_first, size, directory.data(), size);
   if (ctapi::MapSCardResult(status, nullptr) != OK)
     return ctapi::MappedStatusOnly(lenr, response, status);
   if (directory[0] != 0x61 && directory[0] != 0x4F)
@@ -196,8 +193,7 @@ int8_t ReadBinary(int slot_index, uint16_t* lenc, const uint8_t* command, uint16
   // Each call has its own transfer buffer, so two terminals of one process never share one.
   std::vector<uint8_t> transfer(le);
   const uint32_t status =
-      le > 0 ? ReadMemory(slot, slot.selected_first + offset, le, transfer.data(), kTransferSize)
-             : 0;
+      le > 0 ? ReadMemory(slot, slot.selected_first + offset, le, transfer.data(), le) : 0;
   if (*lenr < le + 2) return ctapi::StatusOnly(lenr, response, kSwBufferTooSmall);
   if (ctapi::MapSCardResult(status, nullptr) != OK)
     return ctapi::MappedStatusOnly(lenr, response, status);

@@ -16,14 +16,17 @@ using Bytes = std::vector<uint8_t>;
 // serves them on the card's behalf.
 enum class CardKind { kProcessor, kTwoWire, kThreeWire, kI2c };
 
+// The answer to reset a processor card has unless its spec names another. It has interface bytes
+// (TD1, TD2: T=0 and T=1), as every processor card that the library tells apart from a memory
+// card does.
+inline const Bytes kDefaultAtr = {0x3B, 0x82, 0x80, 0x01, 0x14, 0x50};
+
 struct CardSpec {
   CardKind kind = CardKind::kProcessor;
   // Answer to reset of a processor card. A memory card's answer to reset is what the reader
   // reports for it, made at power-on: 3B 04 and its first four memory bytes (2- and 3-wire
   // cards) or 3B 04 49 32 43 2E ("I2C."); this field is not used for them.
-  // The default has interface bytes (TD1, TD2: T=0 and T=1), as every processor card that the
-  // library tells apart from a memory card does.
-  Bytes atr = {0x3B, 0x82, 0x80, 0x01, 0x14, 0x50};
+  Bytes atr = kDefaultAtr;
   uint32_t protocols = 0x3;  // 1 = T=0, 2 = T=1, 3 = both
   // Scripted answers: a command APDU that is a key here gets the mapped response (data and
   // SW1 SW2). Everything else goes to the card's small file system or, for a memory card, to

@@ -287,6 +287,20 @@ TEST_F(InisyncRunTest, AReaderThatNoLongerAnswersIsRemovedAndTheLastKeyMadeActiv
             "[TREVANO_Kelvane_Cedar_0]\r\nPort=50\r\n");
 }
 
+TEST_F(InisyncRunTest, ARemovedReadersKeysGoWhateverTheirLetterCase) {
+  // The service finds section and keys case-blind: every key naming the removed section goes.
+  WriteIni(
+      "[CardReader]\r\ntrevano_kelvane_alder_0=Active\r\nTREVANO_Kelvane_Birch_0=Installed\r\n"
+      "TREVANO_KELVANE_ALDER_0=Installed\r\n"
+      "[Trevano_Kelvane_Alder_0]\r\nPort=20\r\n"
+      "[TREVANO_Kelvane_Birch_0]\r\nPort=1\r\n");
+  AddReaders({kBirch0});
+  EXPECT_EQ(inisync::RunInisync("-N"), 0);
+  EXPECT_EQ(Ini(),
+            "[CardReader]\r\nTREVANO_Kelvane_Birch_0=Active\r\n"
+            "[TREVANO_Kelvane_Birch_0]\r\nPort=1\r\n");
+}
+
 TEST_F(InisyncRunTest, OfTwoNewReadersTheEarlierInTableOrderBecomesActive) {
   WriteIni(
       "[CardReader]\r\nTREVANO_Kelvane_Birch_0=Active\r\n[TREVANO_Kelvane_Birch_0]\r\nPort=1\r\n");

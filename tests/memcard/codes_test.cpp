@@ -12,6 +12,7 @@ const Bytes kThreeWireHeader = {0x92, 0x23, 0x10, 0x84, 0x61, 0x00};
 
 Bytes VerifyCommand(const Bytes& pin) {
   Bytes command = {0x00, 0x20, 0x00, 0x00, static_cast<uint8_t>(pin.size())};
+  command.reserve(command.size() + pin.size());
   command.insert(command.end(), pin.begin(), pin.end());
   return command;
 }

@@ -19,8 +19,10 @@ constexpr char kPinPad[] = "TREVANO Kelvane Maple 0";
 // PERFORM VERIFICATION with a 0x52 object: control byte, insertion position, the card command.
 Bytes Verify(uint8_t control, Bytes template_command) {
   Bytes object = {0x52, static_cast<uint8_t>(2 + template_command.size()), control, 0x06};
+  object.reserve(object.size() + template_command.size());
   object.insert(object.end(), template_command.begin(), template_command.end());
   Bytes command = {0x20, 0x18, 0x01, 0x00, static_cast<uint8_t>(object.size())};
+  command.reserve(command.size() + object.size());
   command.insert(command.end(), object.begin(), object.end());
   return command;
 }

@@ -133,12 +133,14 @@ cards::CardSpec SpecWithPin(int tries_left = -1) {
 
 Bytes Verify(const Bytes& pin) {
   Bytes apdu = {0x00, 0x20, 0x00, 0x81, static_cast<uint8_t>(pin.size())};
+  apdu.reserve(apdu.size() + pin.size());
   apdu.insert(apdu.end(), pin.begin(), pin.end());
   return apdu;
 }
 
 Bytes ChangeReference(const Bytes& old_pin, const Bytes& new_pin) {
   Bytes apdu = {0x00, 0x24, 0x00, 0x81, static_cast<uint8_t>(old_pin.size() + new_pin.size())};
+  apdu.reserve(apdu.size() + old_pin.size() + new_pin.size());
   apdu.insert(apdu.end(), old_pin.begin(), old_pin.end());
   apdu.insert(apdu.end(), new_pin.begin(), new_pin.end());
   return apdu;

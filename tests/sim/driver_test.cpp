@@ -37,6 +37,7 @@ class SimDriverTest : public ::testing::Test {
   // The 85 bytes of a show-text request for `line`.
   static std::vector<uint8_t> TextRequest(uint8_t line, const std::string& text) {
     std::vector<uint8_t> input = {0x64, 0x00, 0x00, line};
+    input.reserve(85);
     input.insert(input.end(), text.begin(), text.end());
     input.resize(85, 0x00);
     return input;

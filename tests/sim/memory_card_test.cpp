@@ -34,16 +34,19 @@ Bytes Read(uint32_t address, uint8_t count) {
 Bytes Write(uint32_t address, const Bytes& data) {
   Bytes apdu = {0xFF, 0xD0, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
                 static_cast<uint8_t>(data.size())};
+  apdu.reserve(apdu.size() + data.size());
   apdu.insert(apdu.end(), data.begin(), data.end());
   return apdu;
 }
 Bytes Present(const Bytes& code) {
   Bytes apdu = {0xFF, 0x20, 0x00, 0x00, static_cast<uint8_t>(code.size())};
+  apdu.reserve(apdu.size() + code.size());
   apdu.insert(apdu.end(), code.begin(), code.end());
   return apdu;
 }
 Bytes Change(const Bytes& code) {
   Bytes apdu = {0xFF, 0xD2, 0x00, 0x01, static_cast<uint8_t>(code.size())};
+  apdu.reserve(apdu.size() + code.size());
   apdu.insert(apdu.end(), code.begin(), code.end());
   return apdu;
 }
@@ -450,6 +453,7 @@ TEST_F(MemoryCardInReaderTest, AResetThroughReconnectKeepsTheMemoryAndDropsTheTy
 
 Bytes ChangeWithOld(const Bytes& old_code, const Bytes& new_code) {
   Bytes apdu = {0xFF, 0xD2, 0x00, 0x00, static_cast<uint8_t>(old_code.size() + new_code.size())};
+  apdu.reserve(apdu.size() + old_code.size() + new_code.size());
   apdu.insert(apdu.end(), old_code.begin(), old_code.end());
   apdu.insert(apdu.end(), new_code.begin(), new_code.end());
   return apdu;

@@ -43,6 +43,7 @@ Bytes VerifyStructure(uint8_t timeout, uint8_t position, uint8_t coding, uint8_t
              0,
              0,
              0};
+  s.reserve(s.size() + apdu.size());
   s.insert(s.end(), apdu.begin(), apdu.end());
   return s;
 }
@@ -53,12 +54,14 @@ Bytes ModifyStructure(uint8_t old_offset, uint8_t new_offset, uint8_t confirm, c
              8, 4, confirm, 0x02, 3, 0x09,       0x04,
              0, 1, 2,       0,    0, 0,          static_cast<uint8_t>(apdu.size()),
              0, 0, 0};
+  s.reserve(s.size() + apdu.size());
   s.insert(s.end(), apdu.begin(), apdu.end());
   return s;
 }
 
 Bytes Placeholders(uint8_t ins, size_t count) {
   Bytes apdu = {0x00, ins, 0x00, 0x81, static_cast<uint8_t>(count)};
+  apdu.reserve(apdu.size() + count);
   apdu.insert(apdu.end(), count, 0xFF);
   return apdu;
 }
