@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "ctapi/ctapi.h"
 #include "platform/process.h"
 #include "tests/ctapi/ctapi_fixture.h"
@@ -14,7 +17,8 @@ namespace {
 using ctapitest::CtapiTest;
 
 // A child process that runs `steps` one at a time, each when the parent says so, and reports
-// each step's result back.
+// each step's result back. A child drops the parent's ends of its siblings' pipes, so that each
+// child sees the end of its own pipe when the parent lets it go.
 class Child {
  public:
   template <typename Steps>
@@ -22,6 +26,8 @@ class Child {
     if (pipe(to_child_) != 0 || pipe(to_parent_) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      for (int fd : ParentEnds())
+        close(fd);
       close(to_child_[1]);
       close(to_parent_[0]);
       for (int step = 0;; ++step) {
@@ -33,13 +39,11 @@ class Child {
     }
     close(to_child_[0]);
     close(to_parent_[1]);
+    ParentEnds().push_back(to_child_[1]);
+    ParentEnds().push_back(to_parent_[0]);
   }
   ~Child() {
-    if (pid_ > 0) {
-      close(to_child_[1]);
-      close(to_parent_[0]);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) End();
   }
   // Runs the child's next step and returns its result.
   int8_t Step() {
@@ -50,8 +54,11 @@ class Child {
   }
   // Lets the child end as a process that simply returns, leaving its terminals open.
   void End() {
-    close(to_child_[1]);
-    close(to_parent_[0]);
+    std::vector<int>& ends = ParentEnds();
+    for (int fd : {to_child_[1], to_parent_[0]}) {
+      close(fd);
+      ends.erase(std::remove(ends.begin(), ends.end(), fd), ends.end());
+    }
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
@@ -63,6 +70,10 @@ class Child {
   pid_t pid() const { return pid_; }
 
  private:
+  static std::vector<int>& ParentEnds() {
+    static std::vector<int> ends;
+    return ends;
+  }
   int to_child_[2] = {-1, -1};
   int to_parent_[2] = {-1, -1};
   pid_t pid_ = -1;
@@ -124,8 +135,8 @@ TEST_F(ProcessesTest, SlotsOfProcessesThatEndedWithoutClosingAreTakenBack) {
   ASSERT_EQ(CT_init(9, 5), OK);  // this process keeps the table alive
   ASSERT_EQ(exits.Step(), OK);
   ASSERT_EQ(killed.Step(), OK);
-  killed.Kill();
   exits.End();  // without CT_close
+  killed.Kill();
   // Their ports and both their slots are free again.
   EXPECT_EQ(CT_init(1, 1), OK);
   EXPECT_EQ(CT_init(2, 2), OK);
@@ -191,3 +202,105 @@ TEST_F(ProcessesTest, KilledProcessSlotsFreeOnceNoProcessHoldsTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Processes that make their first CT_init at the same moment, each on a table that no process
+// holds yet: they report their result, and once all have opened, whether their slot is still
+// theirs.
+struct FirstOpen {
+  int8_t code;
+  int8_t slot;
+  uint8_t kept;  // the slot still holds this process's port and names it as owner
+};
+
+std::vector<FirstOpen> OpenAtOnce(const std::vector<uint16_t>& ports) {
+  int go[2], opened[2], check[2], results[2];
+  if (pipe(go) != 0 || pipe(opened) != 0 || pipe(check) != 0 || pipe(results) != 0) return {};
+  std::vector<pid_t> children;
+  for (uint16_t port : ports) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(go[1]);
+      close(check[1]);
+      char byte;
+      (void)!read(go[0], &byte, 1);  // the end of the file starts everybody at once
+      FirstOpen outcome{CT_init(1, port), -1, 0};
+      (void)!write(opened[1], "o", 1);
+      (void)!read(check[0], &byte, 1);
+      if (outcome.code == OK) {
+        outcome.slot = static_cast<int8_t>(ctapi::FindSlotByCtn(1));
+        const ctapi::TerminalSlot& slot = ctapi::Slot(outcome.slot);
+        outcome.kept =
+            slot.in_use == 1 && slot.port == port && slot.owner_pid == platform::CurrentProcessId();
+      }
+      (void)!write(results[1], &outcome, sizeof outcome);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  close(go[1]);
+  close(go[0]);
+  std::vector<FirstOpen> outcomes;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    char byte;
+    if (read(opened[0], &byte, 1) != 1) break;
+  }
+  close(check[1]);
+  for (size_t i = 0; i < ports.size(); ++i) {
+    FirstOpen outcome{};
+    if (read(results[0], &outcome, sizeof outcome) != sizeof outcome) break;
+    outcomes.push_back(outcome);
+  }
+  for (pid_t child : children)
+    waitpid(child, nullptr, 0);
+  for (int fd : {opened[0], opened[1], check[0], results[0], results[1]})
+    close(fd);
+  return outcomes;
+}
+
+}  // namespace
+
+TEST_F(ProcessesTest, SimultaneousFirstOpensShareOneTableAndNeverOnePort) {
+  AddReaders({"TREVANO Kelvane Birch 5"});
+  // Two processes for each of four ports, and the fifth port for nobody: every round makes a new
+  // table (nobody holds the last one), and exactly one process of each pair gets its port.
+  const std::vector<uint16_t> ports = {1, 2, 3, 4, 1, 2, 3, 4};
+  int anomalies = 0;
+  for (int round = 0; round < 25; ++round) {
+    std::vector<FirstOpen> outcomes = OpenAtOnce(ports);
+    ASSERT_EQ(outcomes.size(), ports.size()) << "round " << round;
+    int opened = 0;
+    bool slot_taken[ctapi::kSlotCount] = {};
+    for (const FirstOpen& outcome : outcomes) {
+      if (outcome.code != OK) {
+        anomalies += outcome.code != ERR_INVALID;
+        continue;
+      }
+      ++opened;
+      anomalies += !outcome.kept || outcome.slot < 0 || slot_taken[outcome.slot];
+      if (outcome.slot >= 0) slot_taken[outcome.slot] = true;
+    }
+    anomalies += opened != 4;
+  }
+  EXPECT_EQ(anomalies, 0);
+}
+
+// /dev/shm is sticky: a table that root's process left behind cannot be removed by another
+// account, which takes it over instead; while root's process still runs, the table is shared.
+TEST_F(ProcessesTest, AnyAccountOpensTerminalsAfterAnotherAccount) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as two accounts needs root";
+  auto as_nobody = [](uint16_t port) -> int8_t {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+    return CT_init(1, port);
+  };
+  Child root_holds([](int) -> int8_t { return CT_init(1, 1); });
+  Child nobody_while_held([&](int) -> int8_t { return as_nobody(2); });
+  Child nobody_after([&](int) -> int8_t { return as_nobody(1); });
+  ASSERT_TRUE(root_holds.started() && nobody_while_held.started() && nobody_after.started());
+  ASSERT_EQ(root_holds.Step(), OK);
+  EXPECT_EQ(nobody_while_held.Step(), OK);
+  nobody_while_held.End();
+  root_holds.End();  // ends without CT_close: the table stays behind, root's
+  EXPECT_EQ(nobody_after.Step(), OK);
+}
