@@ -71,12 +71,18 @@ bool Attach() {
   return true;
 }
 
-// Frees the slots whose recorded owner has certainly ended. The table lock is held.
+// Frees the slots whose recorded owner has certainly ended. An owner that sees other process
+// numbers (a sandboxed application sharing the table) cannot be judged from here. The table lock
+// is held.
 void FreeAbandonedSlots() {
   const uint32_t self = platform::CurrentProcessId();
+  const uint32_t space = platform::ProcessNumberSpace();
   for (int i = 0; i < kSlotCount; ++i) {
     const TerminalSlot& slot = g_slots[i];
-    if (slot.in_use == 0 || slot.owner_pid == 0 || slot.owner_pid == self) continue;
+    if (slot.in_use == 0 || slot.owner_pid == 0 || slot.owner_pid == self ||
+        slot.owner_namespace != space) {
+      continue;
+    }
     const uint64_t start =
         static_cast<uint64_t>(slot.owner_start_high) << 32 | slot.owner_start_low;
     if (platform::GetProcessState(slot.owner_pid, start) == platform::ProcessState::kEnded) {
@@ -146,11 +152,13 @@ void ResetSlot(int index) {
   fresh.owner_pid = slot.owner_pid;
   fresh.owner_start_low = slot.owner_start_low;
   fresh.owner_start_high = slot.owner_start_high;
+  fresh.owner_namespace = slot.owner_namespace;
   std::memcpy(&slot, &fresh, sizeof slot);
   __atomic_store_n(&slot.in_use, 0u, __ATOMIC_SEQ_CST);
   slot.owner_pid = 0;
   slot.owner_start_low = 0;
   slot.owner_start_high = 0;
+  slot.owner_namespace = 0;
 }
 
 void ReleaseCtnEntry(int index) {
@@ -192,6 +200,7 @@ int8_t ClaimFreeSlot(uint16_t pn, int* index) {
     slot.owner_pid = self;
     slot.owner_start_low = static_cast<uint32_t>(start);
     slot.owner_start_high = static_cast<uint32_t>(start >> 32);
+    slot.owner_namespace = platform::ProcessNumberSpace();
     __atomic_store_n(&slot.in_use, 1u, __ATOMIC_SEQ_CST);
     if (pn & kPortKeepPowerFlag) {
       slot.port = pn - kPortKeepPowerFlag;

@@ -25,12 +25,14 @@ struct TerminalSlot {
   uint32_t reserved_10;
   uint32_t active_protocol;
   // Who claimed the slot, so that the slot of a process that ended without closing its terminal
-  // can be taken back: the process number and its start time (low and high word). Zero: not
-  // recorded, as a table shared with another implementation may leave it; never taken back.
+  // can be taken back: the process number, its start time (low and high word) and the set of
+  // process numbers it belongs to. Zero: not recorded, as a table shared with another
+  // implementation may leave it; never taken back.
   uint32_t owner_pid;
   uint32_t owner_start_low;
   uint32_t owner_start_high;
-  uint8_t reserved_24[12];
+  uint32_t owner_namespace;
+  uint8_t reserved_28[8];
   char reader_name[kReaderNameSize];
   uint32_t icc_active;
   uint8_t reader_class;
@@ -72,7 +74,8 @@ static_assert(offsetof(TerminalSlot, active_protocol) == 0x014);
 static_assert(offsetof(TerminalSlot, owner_pid) == 0x018);
 static_assert(offsetof(TerminalSlot, owner_start_low) == 0x01C);
 static_assert(offsetof(TerminalSlot, owner_start_high) == 0x020);
-static_assert(offsetof(TerminalSlot, reserved_24) == 0x024);
+static_assert(offsetof(TerminalSlot, owner_namespace) == 0x024);
+static_assert(offsetof(TerminalSlot, reserved_28) == 0x028);
 static_assert(offsetof(TerminalSlot, reader_name) == 0x030);
 static_assert(offsetof(TerminalSlot, icc_active) == 0x0B0);
 static_assert(offsetof(TerminalSlot, reader_class) == 0x0B4);

@@ -15,6 +15,10 @@ uint32_t CurrentProcessId();
 // for good, as numbers are used again. 0 when it cannot be told.
 uint64_t ProcessStartTime(uint32_t pid);
 
+// Which set of process numbers this process sees (its PID namespace on Linux; 0 when it cannot
+// be told). A process number means the same process only within one set.
+uint32_t ProcessNumberSpace();
+
 enum class ProcessState { kRunning, kEnded, kUnknown };
 
 // Whether the process `pid` that started at `start_time` (0: not known) still runs. kEnded only

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -57,6 +58,12 @@ uint32_t CurrentProcessId() {
 uint64_t ProcessStartTime(uint32_t pid) {
   StatLine stat{};
   return ReadStat(pid, &stat) == 0 ? stat.start_time : 0;
+}
+
+uint32_t ProcessNumberSpace() {
+  struct stat st;
+  if (stat("/proc/self/ns/pid", &st) != 0) return 0;
+  return static_cast<uint32_t>(st.st_ino);
 }
 
 ProcessState GetProcessState(uint32_t pid, uint64_t start_time) {

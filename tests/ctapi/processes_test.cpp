@@ -156,17 +156,21 @@ TEST_F(ProcessesTest, OnlySlotsOfOwnersThatCertainlyEndedAreTakenBack) {
   const uint32_t live = static_cast<uint32_t>(running.pid());
   const uint64_t live_start = platform::ProcessStartTime(live);
   ASSERT_NE(live_start, 0u);
+  const uint32_t here = platform::ProcessNumberSpace();
   struct Case {
     const char* what;
     uint32_t pid;
     uint64_t start;
+    uint32_t space;
     bool taken_back;
   } const cases[] = {
-      {"no owner recorded", 0, 0, false},
-      {"owner runs", live, live_start, false},
-      {"owner runs, start time not recorded", live, 0, false},
-      {"the number now names another process", live, live_start + 1, true},
-      {"owner ended", static_cast<uint32_t>(ended), ended_start, true},
+      {"no owner recorded", 0, 0, 0, false},
+      {"owner runs", live, live_start, here, false},
+      {"owner runs, start time not recorded", live, 0, here, false},
+      {"the number now names another process", live, live_start + 1, here, true},
+      {"owner ended", static_cast<uint32_t>(ended), ended_start, here, true},
+      {"owner ended, seen from another set of process numbers", static_cast<uint32_t>(ended),
+       ended_start, here + 1, false},
   };
   ASSERT_EQ(CT_init(9, 5), OK);
   const int mine = ctapi::FindSlotByCtn(9);
@@ -177,6 +181,7 @@ TEST_F(ProcessesTest, OnlySlotsOfOwnersThatCertainlyEndedAreTakenBack) {
     slot.owner_pid = c.pid;
     slot.owner_start_low = static_cast<uint32_t>(c.start);
     slot.owner_start_high = static_cast<uint32_t>(c.start >> 32);
+    slot.owner_namespace = c.space;
     slot.port = 3;
     slot.in_use = 1;
     EXPECT_EQ(CT_init(1, 3), c.taken_back ? OK : ERR_INVALID);
