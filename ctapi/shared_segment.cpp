@@ -130,6 +130,14 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
   platform::MappingUnlock();
 
   entry->payload = view + kHeaderSize;
+  if (entry->size == 0) {
+    // A creator that does not take the lock has not written its size yet: the segment is
+    // answered as it is now and not remembered, so that the next request looks again.
+    *out = entry->payload;
+    *out_size = 0;
+    FreeEntry(entry);
+    return kResultOk;
+  }
   entry->next = g_segments;
   g_segments = entry;
   *out = entry->payload;

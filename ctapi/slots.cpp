@@ -193,8 +193,11 @@ int8_t ClaimFreeSlot(uint16_t pn, int* index) {
   for (int i = 0; i < kSlotCount; ++i) {
     TerminalSlot& slot = g_slots[i];
     if (slot.in_use != 0) continue;
-    // The owner goes in first and the port last, so that a process killed half-way leaves a
-    // slot that is free, or claimed by an owner that has ended, and never a port held by nobody.
+    // A free slot is reset again: a table that another implementation set up may hold free
+    // slots that are merely zero. The owner goes in first and the port last, so that a process
+    // killed half-way leaves a slot that is free, or claimed by an owner that has ended, and
+    // never a port held by nobody.
+    ResetSlot(i);
     const uint32_t self = platform::CurrentProcessId();
     const uint64_t start = platform::ProcessStartTime(self);
     slot.owner_pid = self;

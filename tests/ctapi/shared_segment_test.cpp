@@ -3,14 +3,17 @@
 #include "ctapi/shared_segment.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
 
 #include "ctapi/ctapi.h"
+#include "platform/shared_memory.h"
 #include "support/result.h"
 #include "tests/ctapi/ctapi_fixture.h"
 
@@ -117,6 +120,45 @@ TEST_F(SharedSegmentTest, TerminalTableSegment) {
   EXPECT_EQ(in_use, 1u);
   EXPECT_EQ(std::string(bytes.data() + 4 + 0x30), "TREVANO Kelvane Birch 0");
   EXPECT_EQ(CT_close(1), OK);
+}
+
+// A table whose creator (another implementation, without the lock) has not written its size yet
+// cannot be used; the next CT_init looks again and uses it once the size is there.
+TEST_F(SharedSegmentTest, ATableWithoutItsSizeYetIsNotRemembered) {
+  sim::ReaderSpec reader;
+  reader.name = "TREVANO Kelvane Birch 0";
+  sim::AddReader(reader);
+  int go[2], done[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t creator = fork();
+  if (creator == 0) {
+    close(go[1]);
+    close(done[0]);
+    platform::MappingHandle mapping = platform::kNoMapping;
+    bool created = false;
+    if (!platform::MappingCreate("m_KV-CTAPI", 1108, &mapping, &created) || !created) _exit(1);
+    auto* view = static_cast<uint8_t*>(platform::MappingMapView(mapping));
+    char byte;
+    if (!view || read(go[0], &byte, 1) != 1) _exit(1);
+    const uint32_t size = 1104;
+    memcpy(view, &size, 4);  // its free slots are merely zero
+    (void)!write(done[1], "d", 1);
+    (void)!read(go[0], &byte, 1);
+    _exit(0);
+  }
+  // The creator has made the object once the file is there.
+  while (!testutil::FileExists(testutil::SharedObjectPath("m_KV-CTAPI")))
+    sched_yield();
+  EXPECT_EQ(CT_init(1, 1), ERR_INVALID);
+  char byte;
+  ASSERT_EQ(write(go[1], "s", 1), 1);
+  ASSERT_EQ(read(done[0], &byte, 1), 1);
+  EXPECT_EQ(CT_init(1, 1), OK);
+  EXPECT_EQ(SlotAt(ctapi::FindSlotByCtn(1)).card_handle, ctapi::kNoCardHandle);
+  EXPECT_EQ(CT_close(1), OK);
+  close(go[1]);
+  waitpid(creator, nullptr, 0);
 }
 
 }  // namespace
