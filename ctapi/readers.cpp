@@ -92,6 +92,17 @@ bool HasVendorPrefix(const char* name) {
   return false;
 }
 
+// The reader list of PC/SC (to be given back with SCardFreeMemory), or null when there is none.
+char* ListedReaders(uint32_t context, uint32_t* length) {
+  char* readers = nullptr;
+  *length = pcsc::kAutoAllocate;
+  if (pcsc::SCardListReadersA(context, nullptr, reinterpret_cast<char*>(&readers), length) !=
+      pcsc::kSuccess) {
+    return nullptr;
+  }
+  return readers;
+}
+
 }  // namespace
 
 const ReaderRow kReaderTable[] = {
@@ -176,13 +187,9 @@ bool IsUnavailableCypress(const char* name, uint32_t event_state) {
 }
 
 uint32_t CountKnownReaders(uint32_t context) {
-  char* readers = nullptr;
-  uint32_t length = pcsc::kAutoAllocate;
-  if (pcsc::SCardListReadersA(context, nullptr, reinterpret_cast<char*>(&readers), &length) !=
-          pcsc::kSuccess ||
-      !readers) {
-    return 0;
-  }
+  uint32_t length = 0;
+  char* readers = ListedReaders(context, &length);
+  if (!readers) return 0;
   uint32_t count = 0;
   for (uint32_t at = 0; at < length && readers[at] != '\0'; at += SafeStrLen(readers + at) + 1) {
     const char* name = readers + at;
@@ -194,6 +201,18 @@ uint32_t CountKnownReaders(uint32_t context) {
   }
   pcsc::SCardFreeMemory(context, readers);
   return count;
+}
+
+void ListReaderNames(uint32_t context, char* out, uint32_t size) {
+  SafeStrCopy(out, size, "");
+  uint32_t length = 0;
+  char* readers = ListedReaders(context, &length);
+  if (!readers) return;
+  for (uint32_t at = 0; at < length && readers[at] != '\0'; at += SafeStrLen(readers + at) + 1) {
+    if (at > 0) SafeStrAppend(out, size, ", ");
+    SafeStrAppend(out, size, readers + at);
+  }
+  pcsc::SCardFreeMemory(context, readers);
 }
 
 bool IsSinglePortMode() {

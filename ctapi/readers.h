@@ -27,6 +27,9 @@ void BuildReaderName(uint32_t port, char* name, uint32_t size);
 void BuildAlternateReaderName(uint32_t port, char* name, uint32_t size);
 void LookupReaderAttributes(TerminalSlot& slot, const char* reader_name);
 uint32_t CountKnownReaders(uint32_t context);
+// The names of the readers PC/SC lists, joined by ", " into `out` (cut to fit, always
+// terminated); "" when it lists none.
+void ListReaderNames(uint32_t context, char* out, uint32_t size);
 bool IsSinglePortMode();
 // One status query of 1 ms: true when the reader reports itself empty or with a card.
 // *event_state receives the reported state.

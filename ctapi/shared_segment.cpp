@@ -25,6 +25,7 @@ struct SegmentEntry {
 };
 
 SegmentEntry* g_segments = nullptr;
+uint32_t g_last_system_error = 0;
 
 uint32_t Fail(int line, uint32_t code, const char* text) {
   ErrLogWrite(1, kModule, "GetMemInternal", line, code, text ? "%s" : nullptr, text);
@@ -83,7 +84,7 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
   // Opening or creating, and writing the size word, are one step for every other process: an
   // opener never sees a new mapping without its size.
   if (!platform::MappingLock()) {
-    uint32_t error = platform::LastSystemError();
+    uint32_t error = g_last_system_error = platform::LastSystemError();
     FreeEntry(entry);
     mem::Release(mapping_name);
     ErrLogWrite(1, kModule, "GetMemInternal", __LINE__, kErrNotEnoughMemory,
@@ -104,7 +105,7 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
     }
     if (size > 0xFFFFFFFFu - kHeaderSize ||
         !platform::MappingCreate(mapping_name, size + kHeaderSize, &mapping, &created)) {
-      uint32_t error = platform::LastSystemError();
+      uint32_t error = g_last_system_error = platform::LastSystemError();
       platform::MappingUnlock();
       FreeEntry(entry);
       mem::Release(mapping_name);
@@ -117,7 +118,7 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
 
   auto* view = static_cast<uint8_t*>(platform::MappingMapView(mapping));
   if (!view) {
-    uint32_t error = platform::LastSystemError();
+    uint32_t error = g_last_system_error = platform::LastSystemError();
     platform::MappingClose(mapping);
     platform::MappingUnlock();
     FreeEntry(entry);
@@ -143,6 +144,10 @@ uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out,
   *out = entry->payload;
   *out_size = entry->size;
   return kResultOk;
+}
+
+uint32_t GetMemLastSystemError() {
+  return g_last_system_error;
 }
 
 uint32_t GetMem(const char* name, uint32_t size, void* own, void** out, uint32_t* out_size) {

@@ -12,5 +12,7 @@ namespace ctapi {
 // open-only request for a segment that does not exist gives 0, null and 0. `own` must be null.
 uint32_t GetMem(const char* name, uint32_t size, void* own, void** out, uint32_t* out_size);
 uint32_t GetMemInternal(const char* name, uint32_t size, void* own, void** out, uint32_t* out_size);
+// The system's error number of the last request of this process that the system refused.
+uint32_t GetMemLastSystemError();
 
 }  // namespace ctapi

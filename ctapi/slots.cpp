@@ -1,13 +1,17 @@
 // The terminal slot table and this process's ctn table, and the admission check of CT_init.
 #include "ctapi/slots.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "ctapi/ctapi.h"
 #include "ctapi/shared_segment.h"
+#include "platform/error.h"
 #include "platform/os_version.h"
 #include "platform/process.h"
 #include "platform/shared_memory.h"
+#include "support/errlog.h"
 
 namespace ctapi {
 namespace {
@@ -44,22 +48,50 @@ class TableLock {
   bool ok_;
 };
 
+constexpr uint32_t kLogTextSize = 512;
+
+// The refusal of a table that cannot be used, with the system's own words for the error.
+int8_t RefuseTable(int call_site, uint32_t error, const char* what) {
+  char text[kLogTextSize] = "";
+  if (ErrLogActive(1)) platform::SystemErrorMessage(error, text, sizeof text);
+  return RefuseInit(call_site, ERR_INVALID, error, "the terminal table cannot be used: %s: %s",
+                    what, text);
+}
+
+// The refusal of a port that a slot holds: whose it is.
+int8_t RefusePort(int call_site, uint16_t pn, const TerminalSlot& slot) {
+  if (slot.owner_pid == platform::CurrentProcessId()) {
+    return RefuseInit(call_site, ERR_INVALID, kNoCause, "port %u is in use by this process", pn);
+  }
+  if (slot.owner_pid == 0) {
+    return RefuseInit(call_site, ERR_INVALID, kNoCause, "port %u is in use by another process", pn);
+  }
+  return RefuseInit(call_site, ERR_INVALID, kNoCause, "port %u is in use by process %u", pn,
+                    slot.owner_pid);
+}
+
 // Maps the segment, creating and initialising it when no process holds it. The table lock is
 // held, so nobody sees the new table before its size word and its free slots are in place, and
-// an open that found nothing is followed by a create that really creates.
-bool Attach() {
+// an open that found nothing is followed by a create that really creates. OK or the refusal.
+int8_t Attach() {
   void* payload = nullptr;
   uint32_t size = 0;
-  if (GetMem(kSegmentName, 0, nullptr, &payload, &size) != 0) return false;
+  if (GetMem(kSegmentName, 0, nullptr, &payload, &size) != 0) {
+    return RefuseTable(__LINE__, GetMemLastSystemError(), "opening it failed");
+  }
   bool created = false;
   if (!payload) {
     if (GetMem(kSegmentName, kSegmentPayloadSize, nullptr, &payload, &size) != 0 || !payload) {
-      return false;
+      return RefuseTable(__LINE__, GetMemLastSystemError(), "creating it failed");
     }
     created = true;
   }
   // A segment of that name made by something else, too small for the table, is not used.
-  if (size < kSegmentPayloadSize) return false;
+  if (size < kSegmentPayloadSize) {
+    return RefuseInit(__LINE__, ERR_INVALID, kNoCause,
+                      "the terminal table has %u bytes, fewer than the %u of four terminals", size,
+                      kSegmentPayloadSize);
+  }
   g_slots = static_cast<TerminalSlot*>(payload);
   if (created) {
     for (int i = 0; i < kSlotCount; ++i) {
@@ -68,7 +100,7 @@ bool Attach() {
     }
   }
   g_attached = 1;
-  return true;
+  return OK;
 }
 
 // Frees the slots whose recorded owner has certainly ended. An owner that sees other process
@@ -119,23 +151,31 @@ uint32_t GetOsClass() {
 
 int8_t AdmitTerminal(uint16_t ctn, uint16_t pn) {
   const uint32_t os_class = GetOsClass();
-  if (os_class != 98 && os_class != 95 && os_class != 40 && os_class != 50) return ERR_INVALID;
-  if (pn == 0) return ERR_INVALID;
+  if (os_class != 98 && os_class != 95 && os_class != 40 && os_class != 50) {
+    return RefuseInit(__LINE__, ERR_INVALID, kNoCause,
+                      "this version of the system is not supported");
+  }
+  if (pn == 0) return RefuseInit(__LINE__, ERR_INVALID, kNoCause, "port 0 names no reader");
   TableLock lock;
-  if (!lock.ok()) return ERR_INVALID;
-  if (!g_attached && !Attach()) return ERR_INVALID;
+  if (!lock.ok()) return RefuseTable(__LINE__, platform::LastSystemError(), "its lock failed");
+  if (!g_attached) {
+    const int8_t attached = Attach();
+    if (attached != OK) return attached;
+  }
   FreeAbandonedSlots();
   for (int i = 0; i < kSlotCount; ++i) {
     // pn as given: a pn with the keep-power flag never equals a stored port.
-    if (g_slots[i].port == pn) return ERR_INVALID;
+    if (g_slots[i].port == pn) return RefusePort(__LINE__, pn, g_slots[i]);
   }
   for (const CtnEntry& entry : g_ctn_table) {
-    if (entry.in_use == 1 && entry.ctn == ctn) return ERR_INVALID;
+    if (entry.in_use == 1 && entry.ctn == ctn) {
+      return RefuseInit(__LINE__, ERR_INVALID, kNoCause, "ctn %u is open already", ctn);
+    }
   }
   for (int i = 0; i < kSlotCount; ++i) {
     if (g_slots[i].in_use == 0) return OK;
   }
-  return ERR_MEMORY;
+  return RefuseInit(__LINE__, ERR_MEMORY, kNoCause, "all four terminals are in use");
 }
 
 // The order of the writes matters to the processes that look at the table, and to the case of
@@ -186,9 +226,9 @@ int FindSlotByCtn(uint16_t ctn) {
 
 int8_t ClaimFreeSlot(uint16_t pn, int* index) {
   TableLock lock;
-  if (!lock.ok()) return ERR_INVALID;
+  if (!lock.ok()) return RefuseTable(__LINE__, platform::LastSystemError(), "its lock failed");
   for (int i = 0; i < kSlotCount; ++i) {
-    if (g_slots[i].port == pn) return ERR_INVALID;
+    if (g_slots[i].port == pn) return RefusePort(__LINE__, pn, g_slots[i]);
   }
   for (int i = 0; i < kSlotCount; ++i) {
     TerminalSlot& slot = g_slots[i];
@@ -214,13 +254,24 @@ int8_t ClaimFreeSlot(uint16_t pn, int* index) {
     *index = i;
     return OK;
   }
-  return ERR_MEMORY;
+  return RefuseInit(__LINE__, ERR_MEMORY, kNoCause, "all four terminals are in use");
 }
 
 void ReleaseSlot(int index) {
   // Without the lock the slot is still freed: a slot kept claimed would be lost for good.
   TableLock lock;
   ResetSlot(index);
+}
+
+int8_t RefuseInit(int call_site, int8_t result, uint32_t cause, const char* format, ...) {
+  if (!ErrLogActive(1)) return result;
+  char text[kLogTextSize];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  ErrLogWrite(1, "CTAPI", "CT_init", call_site, cause, "%s", text);
+  return result;
 }
 
 }  // namespace ctapi

@@ -145,4 +145,10 @@ int8_t ClaimFreeSlot(uint16_t pn, int* index);
 // Frees a slot of this process (ResetSlot) in one step against every other process.
 void ReleaseSlot(int index);
 
+// Writes the error-log record that says why CT_init answers `result` (module "CTAPI"), and
+// returns `result`. `cause` is the system's or PC/SC's code behind it, or kNoCause.
+constexpr uint32_t kNoCause = 0xFFFFFFFF;
+int8_t RefuseInit(int call_site, int8_t result, uint32_t cause, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
 }  // namespace ctapi

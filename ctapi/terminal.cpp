@@ -9,10 +9,13 @@
 #include "ctapi/slots.h"
 #include "pcsc/pcsc.h"
 #include "platform/clock.h"
+#include "support/errlog.h"
 #include "support/strings.h"
 
 namespace ctapi {
 namespace {
+
+constexpr uint32_t kLogTextSize = 512;
 
 // Gives everything of a failed open back; the result of the open is then -1.
 int8_t FailOpen(int slot, int entry) {
@@ -89,7 +92,10 @@ int8_t OpenTerminal(uint16_t ctn, uint16_t pn) {
   CtnEntryAt(entry) = CtnEntry{1, ctn, static_cast<uint32_t>(index)};
 
   uint32_t context = 0;
-  if (pcsc::SCardEstablishContext(pcsc::kScopeUser, &context) != pcsc::kSuccess) {
+  const pcsc::Result established = pcsc::SCardEstablishContext(pcsc::kScopeUser, &context);
+  if (established != pcsc::kSuccess) {
+    RefuseInit(__LINE__, ERR_INVALID, established,
+               "no PC/SC service: establishing a context failed (0x%08X)", established);
     return FailOpen(index, entry);
   }
   slot.context = context;
@@ -108,7 +114,15 @@ int8_t OpenTerminal(uint16_t ctn, uint16_t pn) {
     LookupReaderAttributes(slot, name);
     return OK;
   }
-  return SearchReaderTable(slot, index, pn) ? OK : FailOpen(index, entry);
+  if (SearchReaderTable(slot, index, pn)) return OK;
+  if (ErrLogActive(1)) {
+    BuildReaderName(slot.port, name, sizeof name);
+    char offered[kLogTextSize];
+    ListReaderNames(context, offered, sizeof offered);
+    RefuseInit(__LINE__, ERR_INVALID, kNoCause, "no reader \"%s\" for port %u; PC/SC offers: %s",
+               name, pn, offered[0] ? offered : "no reader");
+  }
+  return FailOpen(index, entry);
 }
 
 int8_t CloseTerminal(uint16_t ctn) {

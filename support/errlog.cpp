@@ -95,6 +95,10 @@ uint32_t ErrLogWrite(uint32_t level, const char* module, const char* function, i
   return result;
 }
 
+bool ErrLogActive(uint32_t level) {
+  return (level & g_log_mask & 0xFF) != 0 && platform::EnvLookup("ERRLFILE") != nullptr;
+}
+
 uint32_t ErrLogChangeMask(uint8_t bits, uint32_t on) {
   g_log_mask =
       on ? static_cast<uint8_t>(g_log_mask | bits) : static_cast<uint8_t>(g_log_mask & ~bits);
