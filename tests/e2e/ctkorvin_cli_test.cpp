@@ -1,5 +1,6 @@
 // ctkorvin-cli on the real stack of the CT_data case (see ct_data_test.cpp for its ports): the
-// ports it lists, the transcript of a session and its exit status.
+// ports it lists, the transcript of a session and its exit status; and its own answers without a
+// resource manager.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,26 +14,48 @@ namespace {
 struct CliRun {
   int status = -1;  // exit status, -1 when the program did not exit normally
   std::string output;
+  std::string errors;
 };
 
-// Runs ctkorvin-cli with `arguments` and collects what it prints on stdout.
-CliRun RunCli(const std::vector<std::string>& arguments) {
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<size_t>(got));
+  close(fd);
+  return text;
+}
+
+// Runs ctkorvin-cli with `arguments` and `input` on stdin, and collects what it prints on stdout
+// and on stderr.
+CliRun RunCli(const std::vector<std::string>& arguments, const std::string& input = "") {
   CliRun run;
   const char* program = getenv("KV_CTKORVIN_CLI");
   if (program == nullptr) {
-    ADD_FAILURE() << "KV_CTKORVIN_CLI is not set: run through ctest -R e2e_ct_data";
+    ADD_FAILURE() << "KV_CTKORVIN_CLI is not set: run through ctest -R e2e";
     return run;
   }
-  int out[2];
-  if (pipe(out) != 0) {
-    ADD_FAILURE() << "pipe";
+  // The input is written to a file first, so that a long one cannot block the two pipes.
+  char input_path[] = "/tmp/kvcli.XXXXXX";
+  const int input_fd = mkstemp(input_path);
+  int out[2], err[2];
+  if (input_fd < 0 || pipe(out) != 0 || pipe(err) != 0) {
+    ADD_FAILURE() << "mkstemp or pipe";
     return run;
+  }
+  unlink(input_path);
+  if (write(input_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+      lseek(input_fd, 0, SEEK_SET) != 0) {
+    ADD_FAILURE() << "writing the input";
   }
   const pid_t child = fork();
   if (child == 0) {
+    dup2(input_fd, STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
+    dup2(err[1], STDERR_FILENO);
+    for (int fd : {input_fd, out[0], out[1], err[0], err[1]})
+      close(fd);
     std::vector<char*> argv = {const_cast<char*>(program)};
     for (const std::string& argument : arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
@@ -40,12 +63,11 @@ CliRun RunCli(const std::vector<std::string>& arguments) {
     execv(program, argv.data());
     _exit(127);
   }
+  close(input_fd);
   close(out[1]);
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(out[0], buffer, sizeof buffer)) > 0)
-    run.output.append(buffer, static_cast<size_t>(got));
-  close(out[0]);
+  close(err[1]);
+  run.output = ReadAll(out[0]);  // stderr stays below the size of a pipe
+  run.errors = ReadAll(err[0]);
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
     run.status = WEXITSTATUS(status);
@@ -128,6 +150,38 @@ TEST(CtDataCliTest, MalformedCommandIsAUsageError) {
   const CliRun run = RunCli({"session", "--port", "1", "-e", "ct 2 0"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.output, "");  // refused before the port is opened
+}
+
+TEST(CtDataCliTest, AnOverlongLineIsRefusedByItsLength) {
+  const std::string line = "icc " + std::string(300000, 'A');
+  const CliRun run = RunCli({"session", "--port", "21"}, line + "\n");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.errors,
+            "ctkorvin-cli: a line of 300004 characters is longer than the 200000 allowed\n");
+}
+
+// Without a resource manager: the program's own answers, and its errors on stderr.
+TEST(CliNoDaemonTest, VersionOptionErrorsAndExitStatus) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+    std::string errors;
+  } const cases[] = {
+      {{"--version"}, 0, "ctkorvin-cli " KV_VERSION "\n", ""},
+      {{"list", "--bogus"}, 2, "", "ctkorvin-cli: unknown option --bogus of list\n"},
+      {{"list", "--port", "1"}, 2, "", "ctkorvin-cli: unknown option --port of list\n"},
+      {{"list", "--ctn"}, 2, "", "ctkorvin-cli: --ctn needs a value\n"},
+      {{"lsit"}, 2, "", "ctkorvin-cli: unknown command lsit\n"},
+      {{"list"}, 1, "", "ctkorvin-cli: no port from 1 to 244 opens\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments[0] + (c.arguments.size() > 1 ? " " + c.arguments[1] : ""));
+    const CliRun run = RunCli(c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.output, c.output);
+    EXPECT_EQ(run.errors.substr(0, run.errors.find('\n') + 1), c.errors);
+  }
 }
 
 }  // namespace

@@ -19,17 +19,25 @@ namespace {
 constexpr char kUsage[] =
     "usage: ctkorvin-cli list [--ctn C]\n"
     "       ctkorvin-cli session --port N [--ctn C] [-e CMD]...\n"
+    "       ctkorvin-cli --version | --help\n"
     "  list     open every port from 1 to 244 and print the reader name of each that opens\n"
     "  session  open port N as terminal C (default 1) and run commands, one per line, from\n"
     "           stdin or from the -e arguments:\n"
     "             ct <hex>    command to the terminal (DAD 1), e.g. ct 20 12 01 01 00\n"
     "             icc <hex>   command to the card (DAD 0), e.g. icc 00 B0 00 00 00\n"
     "             # text      printed as it stands\n"
-    "exit status: 0 when every CT-API call returned OK, 1 otherwise, 2 on a usage error\n";
+    "           A line may hold at most 200000 characters.\n"
+    "exit status: 0 when every CT-API call returned OK (list: and some port opened), 1 otherwise,\n"
+    "             2 on a usage error or a script line that is not understood\n";
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// A command of 65535 bytes written as hex with blanks, and some room for the word before it.
+constexpr size_t kMaxLineLength = 200000;
+// How much of a line that is not understood is shown again.
+constexpr int kShownLength = 60;
 
 constexpr uint16_t kFirstPort = 1;
 constexpr uint16_t kLastPort = 244;
@@ -54,31 +62,38 @@ bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
   return true;
 }
 
+// A usage error: the problem and where to read more, or, without a problem, the whole usage.
 bool Usage(const char* problem) {
-  if (problem != nullptr) fprintf(stderr, "ctkorvin-cli: %s\n", problem);
-  fputs(kUsage, stderr);
+  if (problem == nullptr) {
+    fputs(kUsage, stderr);
+  } else {
+    fprintf(stderr, "ctkorvin-cli: %s\nTry 'ctkorvin-cli --help'.\n", problem);
+  }
   return false;
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   if (argc < 2) return Usage(nullptr);
   options->mode = argv[1];
-  if (options->mode != "list" && options->mode != "session") return Usage("unknown command");
+  if (options->mode != "list" && options->mode != "session") {
+    return Usage(("unknown command " + options->mode).c_str());
+  }
   for (int i = 2; i < argc; ++i) {
     const std::string name = argv[i];
+    const bool known =
+        name == "--ctn" || (options->mode == "session" && (name == "--port" || name == "-e"));
+    if (!known) return Usage(("unknown option " + name + " of " + options->mode).c_str());
     if (i + 1 >= argc) return Usage((name + " needs a value").c_str());
     const char* value = argv[++i];
     unsigned long number = 0;
     if (name == "--ctn") {
       if (!ParseNumber(value, 0xFFFF, &number)) return Usage("--ctn wants 0 to 65535");
       options->ctn = static_cast<uint16_t>(number);
-    } else if (name == "--port" && options->mode == "session") {
+    } else if (name == "--port") {
       if (!ParseNumber(value, 0xFFFF, &number)) return Usage("--port wants 0 to 65535");
       options->port = static_cast<long>(number);
-    } else if (name == "-e" && options->mode == "session") {
-      options->commands.push_back(value);
     } else {
-      return Usage(("unknown option " + name).c_str());
+      options->commands.push_back(value);
     }
   }
   if (options->mode == "session" && options->port < 0) return Usage("session needs --port");
@@ -133,22 +148,30 @@ int List(uint16_t ctn) {
              cli::HexText(answer).c_str());
       failed = failed || exchange.code != OK;
     }
+    fflush(stdout);
     const int8_t closed = CT_close(ctn);
     if (closed != OK) {
-      printf("port %u: CT_close(ctn %u): %s\n", port, ctn, CodeText(closed).c_str());
+      fprintf(stderr, "ctkorvin-cli: port %u: CT_close(ctn %u): %s\n", port, ctn,
+              CodeText(closed).c_str());
       failed = true;
     }
-    fflush(stdout);
   }
   if (found == 0) {
-    printf("no port from %u to %u opens\n", kFirstPort, kLastPort);
+    fprintf(stderr, "ctkorvin-cli: no port from %u to %u opens\n", kFirstPort, kLastPort);
     return kExitFailed;
   }
   return failed ? kExitFailed : kExitOk;
 }
 
-// Runs one script line; false when the line was not understood.
+// Runs one script line; false when the line was not understood. An overlong line is refused
+// by its length, without being shown again.
 bool RunLine(uint16_t ctn, const std::string& text, bool* failed) {
+  if (text.size() > kMaxLineLength) {
+    fflush(stdout);
+    fprintf(stderr, "ctkorvin-cli: a line of %zu characters is longer than the %zu allowed\n",
+            text.size(), kMaxLineLength);
+    return false;
+  }
   const cli::ScriptLine line = cli::ParseScriptLine(text);
   switch (line.kind) {
     case cli::LineKind::kBlank:
@@ -159,7 +182,8 @@ bool RunLine(uint16_t ctn, const std::string& text, bool* failed) {
       return true;
     case cli::LineKind::kBad:
       fflush(stdout);
-      fprintf(stderr, "ctkorvin-cli: not understood: %s (%s)\n", text.c_str(), line.text.c_str());
+      fprintf(stderr, "ctkorvin-cli: not understood: %.*s%s (%s)\n", kShownLength, text.c_str(),
+              text.size() > kShownLength ? "..." : "", line.text.c_str());
       return false;
     case cli::LineKind::kCommand:
       break;
@@ -174,8 +198,10 @@ int Session(const Options& options) {
   // Arguments are checked before the terminal is opened: a typo there is a usage error.
   for (const std::string& command : options.commands) {
     const cli::ScriptLine line = cli::ParseScriptLine(command);
-    if (line.kind == cli::LineKind::kBad) {
-      fprintf(stderr, "ctkorvin-cli: -e '%s': %s\n", command.c_str(), line.text.c_str());
+    if (command.size() > kMaxLineLength || line.kind == cli::LineKind::kBad) {
+      fprintf(stderr, "ctkorvin-cli: -e '%.*s%s': %s\n", kShownLength, command.c_str(),
+              command.size() > kShownLength ? "..." : "",
+              line.kind == cli::LineKind::kBad ? line.text.c_str() : "too long");
       return kExitUsage;
     }
   }
@@ -210,6 +236,10 @@ int main(int argc, char** argv) {
   if (argc >= 2 && argv != nullptr &&
       (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (argc >= 2 && argv != nullptr && strcmp(argv[1], "--version") == 0) {
+    printf("ctkorvin-cli %s\n", KV_VERSION);
     return kExitOk;
   }
   Options options;
