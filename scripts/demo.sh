@@ -141,6 +141,12 @@ stack() {
 
 main() {
   cd "$root"
+  # Root, or sudo to become it, is needed for the stack: say so before a minute of building.
+  if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
+    echo "demo: the private pcscd needs root (a mount namespace over /run/pcscd) and there is" >&2
+    echo "no sudo; run the demo as root: scripts/demo.sh" >&2
+    return 1
+  fi
   bash scripts/install-deps.sh
   local log="$root/build/demo-build.log"
   mkdir -p "$root/build"
@@ -154,13 +160,9 @@ main() {
 
   if [ "$(id -u)" -eq 0 ]; then
     stack
-  elif command -v sudo >/dev/null; then
+  else
     echo "The private pcscd needs root (a mount namespace over /run/pcscd): asking sudo."
     sudo bash "$self" --stack "${KV_DEMO_PORT_BASE:-}"
-  else
-    echo "demo: the private pcscd needs root (a mount namespace over /run/pcscd) and there is" >&2
-    echo "no sudo; run the demo as root: scripts/demo.sh" >&2
-    return 1
   fi
 }
 
