@@ -215,6 +215,25 @@ void ListReaderNames(uint32_t context, char* out, uint32_t size) {
   pcsc::SCardFreeMemory(context, readers);
 }
 
+bool FindReaderByPrefix(uint32_t context, const char* prefix, char* name, uint32_t size) {
+  uint32_t length = 0;
+  char* readers = ListedReaders(context, &length);
+  if (!readers) return false;
+  bool found = false;
+  const uint32_t prefix_length = SafeStrLen(prefix);
+  for (uint32_t at = 0; at < length && readers[at] != '\0' && !found;
+       at += SafeStrLen(readers + at) + 1) {
+    uint32_t event_state = 0;
+    if (SafeStrCompareN(readers + at, prefix, prefix_length) == 0 &&
+        ProbeReader(context, readers + at, &event_state)) {
+      SafeStrCopy(name, size, readers + at);
+      found = true;
+    }
+  }
+  pcsc::SCardFreeMemory(context, readers);
+  return found;
+}
+
 bool IsSinglePortMode() {
   uint32_t value = 0;
   return platform::RegistryReadU32(kRegistryKey, "SinglePort", &value) ==

@@ -31,6 +31,9 @@ uint32_t CountKnownReaders(uint32_t context);
 // terminated); "" when it lists none.
 void ListReaderNames(uint32_t context, char* out, uint32_t size);
 bool IsSinglePortMode();
+// The first reader PC/SC lists whose name starts with `prefix` and that is available; its name
+// goes to `name`. False when there is none.
+bool FindReaderByPrefix(uint32_t context, const char* prefix, char* name, uint32_t size);
 // One status query of 1 ms: true when the reader reports itself empty or with a card.
 // *event_state receives the reported state.
 bool ProbeReader(uint32_t context, const char* name, uint32_t* event_state);

@@ -4,6 +4,7 @@
 #include "ctapi/terminal.h"
 
 #include "ctapi/ctapi.h"
+#include "ctapi/port_map.h"
 #include "ctapi/readers.h"
 #include "ctapi/result.h"
 #include "ctapi/slots.h"
@@ -46,6 +47,22 @@ bool SearchReaderTable(TerminalSlot& slot, int index, uint16_t pn) {
     }
   }
   return false;
+}
+
+// A reader that the port map gives this port: it has what the map's flags say and nothing else.
+bool OpenMappedReader(TerminalSlot& slot) {
+  PortMapping mapping;
+  char name[kReaderNameSize];
+  if (!FindPortMapping(slot.port, &mapping) ||
+      !FindReaderByPrefix(slot.context, mapping.prefix, name, sizeof name)) {
+    return false;
+  }
+  SetReaderName(slot, name);
+  slot.capabilities = mapping.capabilities;
+  slot.reader_class = 0;
+  slot.reader_units = 1;
+  slot.keypad_input = 0;
+  return true;
 }
 
 // Switches the reader's display back to its own use, over the card connection when a card
@@ -114,13 +131,15 @@ int8_t OpenTerminal(uint16_t ctn, uint16_t pn) {
     LookupReaderAttributes(slot, name);
     return OK;
   }
-  if (SearchReaderTable(slot, index, pn)) return OK;
+  if (SearchReaderTable(slot, index, pn) || OpenMappedReader(slot)) return OK;
   if (ErrLogActive(1)) {
     BuildReaderName(slot.port, name, sizeof name);
     char offered[kLogTextSize];
     ListReaderNames(context, offered, sizeof offered);
-    RefuseInit(__LINE__, ERR_INVALID, kNoCause, "no reader \"%s\" for port %u; PC/SC offers: %s",
-               name, pn, offered[0] ? offered : "no reader");
+    RefuseInit(__LINE__, ERR_INVALID, kNoCause,
+               "no reader \"%s\" for port %u; PC/SC offers: %s; a line \"%u = READER NAME\" in "
+               "%s gives a reader this port",
+               name, pn, offered[0] ? offered : "no reader", slot.port, PortMapPath());
   }
   return FailOpen(index, entry);
 }

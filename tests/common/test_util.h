@@ -93,7 +93,7 @@ inline bool FileExists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
-// Every test process's named shared objects carry a prefix of its own (object_prefix.cpp).
+// Every test process's named shared objects carry a prefix of its own (isolation.cpp).
 constexpr char kObjectPrefixVariable[] = "CTKORVIN_OBJECT_PREFIX";
 
 inline std::string ObjectPrefix() {

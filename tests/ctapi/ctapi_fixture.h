@@ -1,6 +1,6 @@
 // The ground every CT-API test stands on: a fresh simulator, a private registry and error log,
 // and the default system version. Each test runs in a process of its own, so the process's
-// terminal table starts empty, and its terminal table segment is its own (object_prefix.cpp).
+// terminal table starts empty, and its terminal table segment is its own (isolation.cpp).
 // Also the exchanges the tests make: CT_data and a terminal-command handler called directly,
 // both with a guarded response buffer, and the commands the simulated cards received.
 #pragma once

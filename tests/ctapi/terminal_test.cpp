@@ -355,7 +355,8 @@ TEST_F(TerminalTest, EveryRefusalLeavesOneRecordSayingWhy) {
       {nullptr, true, 1, 3, ERR_INVALID, "ctn 1 is open already"},
       {nullptr, true, 2, 1, ERR_INVALID,
        "no reader \"TREVANO Kelvane Birch 0\" for port 1; PC/SC offers: Generic Smart Card "
-       "Reader Interface 0, TREVANO Kelvane Birch 1, TREVANO Kelvane Birch 3"},
+       "Reader Interface 0, TREVANO Kelvane Birch 1, TREVANO Kelvane Birch 3; a line \"1 = "
+       "READER NAME\" in /nonexistent/ctkorvin-test-ports.conf gives a reader this port"},
       {nullptr, true, 2, 4, ERR_INVALID, "port 4 is in use by process " + std::to_string(other)},
   };
   size_t records = 0;

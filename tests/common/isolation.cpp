@@ -1,8 +1,9 @@
-// Linked into every test program: the process's named shared objects (the terminal table, the
-// mapping lock, named semaphores) get a prefix of their own, so that tests never meet the
-// machine-wide table nor another test run. Child processes, forked or started, inherit the
-// prefix and so share the objects of the test that started them. At its end the process that
-// chose the prefix removes what is left under it.
+// Linked into every test program, so that no test meets the machine's own state: the process's
+// named shared objects (the terminal table, the mapping lock, named semaphores) get a prefix of
+// their own, so that tests never meet the machine-wide table nor another test run; and the
+// registry folder and the port map point where nothing is, not into /etc. Child processes,
+// forked or started, inherit all of it and so share the objects of the test that started them.
+// At its end the process that chose the prefix removes what is left under it.
 #include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -38,6 +39,8 @@ const bool g_prefix_chosen = [] {
   setenv(testutil::kObjectPrefixVariable, prefix, 1);
   g_chooser = getpid();
   atexit(RemoveObjects);
+  setenv("CTKORVIN_REGISTRY", "/nonexistent/ctkorvin-test-registry", 0);
+  setenv("CTKORVIN_PORTS", "/nonexistent/ctkorvin-test-ports.conf", 0);
   return true;
 }();
 
