@@ -90,24 +90,17 @@ const char* PortMapPath() {
   return path && *path ? path : kDefaultPath;
 }
 
-bool FindPortMapping(uint32_t port, PortMapping* out) {
-  const char* path = PortMapPath();
+bool ReadPortMap(std::vector<PortMapping>* entries, std::vector<PortMapProblem>* problems) {
   platform::FileHandle file = platform::kNoFile;
-  if (!platform::FileOpen(path, platform::FileAccess::kRead,
+  if (!platform::FileOpen(PortMapPath(), platform::FileAccess::kRead,
                           platform::FileDisposition::kOpenExisting, {true, true}, &file)) {
-    return false;  // no map: nothing is mapped
+    return false;
   }
-  std::vector<char> buffer(kMaxFileSize);
-  const char* text = buffer.data();
+  std::vector<char> text(kMaxFileSize);
   uint32_t size = 0;
-  const bool read = platform::FileRead(file, buffer.data(), kMaxFileSize, &size);
+  const bool read = platform::FileRead(file, text.data(), kMaxFileSize, &size);
   platform::FileClose(file);
   if (!read) return false;
-  if (size == kMaxFileSize) {
-    ErrLogWrite(1, "CTAPI", "PortMap", 0, kNoCause, "%s: only its first %u bytes are read", path,
-                kMaxFileSize);
-  }
-  bool found = false;
   uint32_t number = 0;
   for (uint32_t start = 0; start < size;) {
     uint32_t end = start;
@@ -116,23 +109,33 @@ bool FindPortMapping(uint32_t port, PortMapping* out) {
     ++number;
     PortMapping entry;
     const char* problem = nullptr;
-    switch (ParsePortMapLine(text + start, end - start, &entry, &problem)) {
-      case PortMapLine::kEntry:
-        if (!found && entry.port == port) {
-          *out = entry;
-          found = true;
-        }
-        break;
-      case PortMapLine::kBad:
-        ErrLogWrite(1, "CTAPI", "PortMap", static_cast<int32_t>(number), kNoCause, "%s line %u: %s",
-                    path, number, problem);
-        break;
-      case PortMapLine::kNothing:
-        break;
-    }
+    const PortMapLine kind = ParsePortMapLine(text.data() + start, end - start, &entry, &problem);
+    if (kind == PortMapLine::kEntry) entries->push_back(entry);
+    if (kind == PortMapLine::kBad) problems->push_back(PortMapProblem{number, problem});
     start = end + 1;
   }
-  return found;
+  if (size == kMaxFileSize) {
+    problems->push_back(
+        PortMapProblem{number, "the map is longer than 65536 bytes: the rest is not read"});
+  }
+  return true;
+}
+
+bool FindPortMapping(uint32_t port, PortMapping* out) {
+  std::vector<PortMapping> entries;
+  std::vector<PortMapProblem> problems;
+  if (!ReadPortMap(&entries, &problems)) return false;  // no map: nothing is mapped
+  for (const PortMapProblem& problem : problems) {
+    ErrLogWrite(1, "CTAPI", "PortMap", static_cast<int32_t>(problem.line), kNoCause,
+                "%s line %u: %s", PortMapPath(), problem.line, problem.problem);
+  }
+  for (const PortMapping& entry : entries) {
+    if (entry.port == port) {
+      *out = entry;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace ctapi

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "ctapi/slots.h"
 
@@ -27,6 +28,15 @@ PortMapLine ParsePortMapLine(const char* line, uint32_t length, PortMapping* out
 
 // The path of the port map.
 const char* PortMapPath();
+
+struct PortMapProblem {
+  uint32_t line;        // its number, from 1
+  const char* problem;  // what is wrong with it
+};
+
+// Reads the whole port map: its entries in file order and the lines that are wrong. False when
+// there is no map to read.
+bool ReadPortMap(std::vector<PortMapping>* entries, std::vector<PortMapProblem>* problems);
 
 // The mapping of `port` in the port map; false when the map has none (or there is no map). Bad
 // lines are reported to the error log with the file's path and the line's number.
