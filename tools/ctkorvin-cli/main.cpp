@@ -1,7 +1,9 @@
 // ctkorvin-cli: try a card reader by hand through the CT-API, the way an application sees it.
 // "list" finds the ports that open and names their readers; "session" opens one port and sends
 // the commands of a small script (stdin or -e arguments) to the terminal or the card, printing
-// every exchange as a readable transcript. It uses nothing but CT_init, CT_data and CT_close.
+// every exchange as a readable transcript; "diagnose" tells what stands between a reader and a
+// port. The terminals it opens go through CT_init, CT_data and CT_close of the shared library;
+// what it shows of PC/SC, the port map and the terminal table it reads itself (machine.h).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "ctapi/ctapi.h"
+#include "tools/ctkorvin-cli/machine.h"
 #include "tools/ctkorvin-cli/transcript.h"
 
 namespace {
@@ -19,14 +22,18 @@ namespace {
 constexpr char kUsage[] =
     "usage: ctkorvin-cli list [--ctn C]\n"
     "       ctkorvin-cli session --port N [--ctn C] [-e CMD]...\n"
+    "       ctkorvin-cli diagnose\n"
     "       ctkorvin-cli --version | --help\n"
-    "  list     open every port from 1 to 244 and print the reader name of each that opens\n"
+    "  list     open every port from 1 to 244 and print the reader name of each that opens;\n"
+    "           then the PC/SC readers that no port reaches, with the port-map line for each\n"
     "  session  open port N as terminal C (default 1) and run commands, one per line, from\n"
     "           stdin or from the -e arguments:\n"
     "             ct <hex>    command to the terminal (DAD 1), e.g. ct 20 12 01 01 00\n"
     "             icc <hex>   command to the card (DAD 0), e.g. icc 00 B0 00 00 00\n"
     "             # text      printed as it stands\n"
     "           A line may hold at most 200000 characters.\n"
+    "  diagnose the PC/SC service, its readers and their ports, the port map, the terminal\n"
+    "           table and its owners, and the SinglePort switch\n"
     "exit status: 0 when every CT-API call returned OK (list: and some port opened), 1 otherwise,\n"
     "             2 on a usage error or a script line that is not understood\n";
 
@@ -75,7 +82,7 @@ bool Usage(const char* problem) {
 bool ParseOptions(int argc, char** argv, Options* options) {
   if (argc < 2) return Usage(nullptr);
   options->mode = argv[1];
-  if (options->mode != "list" && options->mode != "session") {
+  if (options->mode != "list" && options->mode != "session" && options->mode != "diagnose") {
     return Usage(("unknown command " + options->mode).c_str());
   }
   for (int i = 2; i < argc; ++i) {
@@ -130,7 +137,16 @@ std::string CodeText(int code) {
   return code == OK ? text : text + " (" + std::to_string(code) + ")";
 }
 
+void PrintTo(FILE* stream, const std::vector<std::string>& lines) {
+  fflush(stdout);
+  for (const std::string& line : lines)
+    fprintf(stream, "%s%s\n", stream == stderr ? "ctkorvin-cli: " : "", line.c_str());
+  fflush(stream);
+}
+
 int List(uint16_t ctn) {
+  PrintTo(stderr, cli::PortMapProblemLines());
+  std::vector<std::string> reached;
   int found = 0;
   bool failed = false;
   for (uint16_t port = kFirstPort; port <= kLastPort; ++port) {
@@ -141,8 +157,8 @@ int List(uint16_t ctn) {
     const bool named = exchange.code == OK && answer.size() >= 2 &&
                        answer[answer.size() - 2] == 0x90 && answer[answer.size() - 1] == 0x00;
     if (named) {
-      printf("port %u: %.*s\n", port, static_cast<int>(answer.size() - 2),
-             reinterpret_cast<const char*>(answer.data()));
+      reached.emplace_back(reinterpret_cast<const char*>(answer.data()), answer.size() - 2);
+      printf("port %u: %s\n", port, reached.back().c_str());
     } else {
       printf("port %u: (no reader name: %s, answer %s)\n", port, CodeText(exchange.code).c_str(),
              cli::HexText(answer).c_str());
@@ -156,6 +172,7 @@ int List(uint16_t ctn) {
       failed = true;
     }
   }
+  PrintTo(stdout, cli::UnreachedReaderLines(reached));
   if (found == 0) {
     fprintf(stderr, "ctkorvin-cli: no port from %u to %u opens\n", kFirstPort, kLastPort);
     return kExitFailed;
@@ -244,5 +261,9 @@ int main(int argc, char** argv) {
   }
   Options options;
   if (argc < 1 || argv == nullptr || !ParseOptions(argc, argv, &options)) return kExitUsage;
+  if (options.mode == "diagnose") {
+    PrintTo(stdout, cli::DiagnoseLines());
+    return kExitOk;
+  }
   return options.mode == "list" ? List(options.ctn) : Session(options);
 }
