@@ -15,8 +15,8 @@ struct ResultRule {
 // The first matching row wins; everything else is -2 with 64 00.
 constexpr ResultRule kResultRules[] = {
     {pcsc::kSuccess, OK, 0x00},
-    {pcsc::kNoSmartcard, ERR_PCSC, 0xA1},
-    {pcsc::kRemovedCard, ERR_PCSC, 0xA2},
+    {pcsc::kNoSmartcard, CTKORVIN_ERR_PCSC, 0xA1},
+    {pcsc::kRemovedCard, CTKORVIN_ERR_PCSC, 0xA2},
     {pcsc::kPlatformBufferTooSmall, ERR_MEMORY, 0x00},
     // pcsc-lite's name for the platform's buffer-too-small code.
     {pcsc::kInsufficientBuffer, ERR_MEMORY, 0x00},
@@ -25,7 +25,7 @@ constexpr ResultRule kResultRules[] = {
 }  // namespace
 
 int8_t MapSCardResult(uint32_t result, StatusWord* sw) {
-  int8_t code = ERR_PCSC;
+  int8_t code = CTKORVIN_ERR_PCSC;
   uint8_t sw2 = 0x00;
   for (const ResultRule& rule : kResultRules) {
     if (rule.result == result) {

@@ -3,6 +3,8 @@
 // the probe of every port, and the update of the reader sections and the "CardReader" list.
 #include "inisync/flow.h"
 
+#include <cstring>
+
 #include <memory>
 #include <vector>
 
@@ -70,8 +72,9 @@ void Probe(ReaderEntry* entries) {
     uint8_t response[kResponseSize] = {};
     uint16_t lenr = kResponseSize;
     bool last = false;
-    if (CT_data(kCtn, &dad, &sad, sizeof kVendorReaderName, kVendorReaderName, &lenr, response) ==
-        OK) {
+    uint8_t command[sizeof kVendorReaderName];  // the CT-API takes the command as writable
+    memcpy(command, kVendorReaderName, sizeof command);
+    if (CT_data(kCtn, &dad, &sad, sizeof command, command, &lenr, response) == OK) {
       const int row = MatchReaderName(entries, kReaderEntryCount, response, lenr);
       if (row >= 0) {
         entries[row].Found = 1;

@@ -50,8 +50,11 @@ inline Exchange CtData(uint16_t ctn, uint8_t dad, const Bytes& command, uint16_t
   out.sad = sad;
   out.dad = dad;
   out.lenr = capacity;
-  out.code = CT_data(ctn, &out.dad, &out.sad, static_cast<uint16_t>(command.size()), command.data(),
-                     &out.lenr, buffer.data());
+  Bytes writable =
+      command;  // the CT-API takes the command as writable; the library never writes it
+  out.code = CT_data(ctn, &out.dad, &out.sad, static_cast<uint16_t>(writable.size()),
+                     writable.data(), &out.lenr, buffer.data());
+  EXPECT_EQ(writable, command) << "the library wrote to the command";
   ExpectGuardIntact(buffer, capacity);
   out.response.assign(buffer.begin(), buffer.begin() + (out.lenr <= capacity ? out.lenr : 0));
   return out;

@@ -66,7 +66,7 @@ TEST_F(DispatcherTest, MissingPointersAreRefused) {
   Open("TREVANO Kelvane Birch 0", 1);
   uint8_t sad = 2, dad = 1, response[8];
   uint16_t lenr = sizeof response;
-  const uint8_t command[] = {0x20, 0x13, 0x00, 0x46, 0x00};
+  uint8_t command[] = {0x20, 0x13, 0x00, 0x46, 0x00};
   EXPECT_EQ(CT_data(1, nullptr, &sad, 5, command, &lenr, response), ERR_INVALID);
   EXPECT_EQ(CT_data(1, &dad, nullptr, 5, command, &lenr, response), ERR_INVALID);
   EXPECT_EQ(CT_data(1, &dad, &sad, 5, command, nullptr, response), ERR_INVALID);

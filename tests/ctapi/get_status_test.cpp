@@ -181,10 +181,10 @@ struct QueryFailureCase {
 
 TEST_F(GetStatusTest, AFailedQueryIsReportedDifferentlyByTheTwoHandlers) {
   const QueryFailureCase cases[] = {
-      {pcsc::kNoSmartcard, ERR_PCSC, {0x64, 0xA1}},
-      {pcsc::kRemovedCard, ERR_PCSC, {0x64, 0xA2}},
+      {pcsc::kNoSmartcard, CTKORVIN_ERR_PCSC, {0x64, 0xA1}},
+      {pcsc::kRemovedCard, CTKORVIN_ERR_PCSC, {0x64, 0xA2}},
       {pcsc::kPlatformBufferTooSmall, ERR_MEMORY, {0x64, 0x00}},
-      {pcsc::kNoService, ERR_PCSC, {0x64, 0x00}},
+      {pcsc::kNoService, CTKORVIN_ERR_PCSC, {0x64, 0x00}},
   };
   Open(kBirch0, 1);
   for (const QueryFailureCase& c : cases) {

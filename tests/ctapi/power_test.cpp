@@ -485,7 +485,7 @@ TEST_F(PowerTest, DeactivateReturnsTheMappedCodeWhenTheLastQueryFails) {
   Open(kBirch0, 1);
   sim::InsertCard(kBirch0, CardWithAtr(kT1Atr));
   for (auto [result, code] :
-       {std::pair<uint32_t, int8_t>{pcsc::kNoService, ERR_PCSC},
+       {std::pair<uint32_t, int8_t>{pcsc::kNoService, CTKORVIN_ERR_PCSC},
         std::pair<uint32_t, int8_t>{pcsc::kPlatformBufferTooSmall, ERR_MEMORY}}) {
     sim::FailCall(sim::Fn::kGetStatusChange, 2, result);
     Exchange reply = Call(ctapi::DeactivateIcc, {0x20, 0x14, 0x01, 0x00});

@@ -249,7 +249,7 @@ TEST_F(TerminalTest, FailedContextReleaseStillFreesTheSlot) {
     uint32_t result;
     int8_t code;
   };
-  for (const Case& c : {Case{pcsc::kInvalidHandle, ERR_PCSC}, Case{0x7A, ERR_MEMORY}}) {
+  for (const Case& c : {Case{pcsc::kInvalidHandle, CTKORVIN_ERR_PCSC}, Case{0x7A, ERR_MEMORY}}) {
     ASSERT_EQ(CT_init(1, 1), OK);
     sim::FailCall(sim::Fn::kReleaseContext, 1, c.result);
     EXPECT_EQ(CT_close(1), c.code);

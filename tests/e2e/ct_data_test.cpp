@@ -58,7 +58,7 @@ struct Reply {
   Bytes response;
 };
 
-Reply Send(uint8_t dad, const Bytes& command) {
+Reply Send(uint8_t dad, Bytes command) {
   Reply reply;
   reply.dad = dad;
   reply.sad = CTAPI_AD_HOST;

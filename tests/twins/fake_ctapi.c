@@ -10,7 +10,7 @@ int8_t CTAPI_CALL CT_init(uint16_t ctn, uint16_t pn) {
 }
 
 int8_t CTAPI_CALL CT_data(uint16_t ctn, uint8_t* dad, uint8_t* sad, uint16_t lenc,
-                          const uint8_t* command, uint16_t* lenr, uint8_t* response) {
+                          uint8_t* command, uint16_t* lenr, uint8_t* response) {
   (void)ctn;
   (void)dad;
   (void)sad;

@@ -25,7 +25,7 @@ int main() {
   Expect("CTKORVIKV_close(1)", CTKORVIKV_close(1), ERR_INVALID);
   uint8_t dad = CTAPI_AD_CT;
   uint8_t sad = CTAPI_AD_HOST;
-  const uint8_t command[] = {0x20, 0x13, 0x00, 0x46, 0x00};
+  uint8_t command[] = {0x20, 0x13, 0x00, 0x46, 0x00};
   uint8_t response[16] = {};
   uint16_t lenr = sizeof response;
   Expect("CTKORVIKV_data(1, ...)",

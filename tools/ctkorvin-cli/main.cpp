@@ -116,7 +116,8 @@ cli::Exchange Send(uint16_t ctn, cli::Target target, const cli::Bytes& command) 
   uint8_t sad = kSadHost;
   uint16_t lenr = kResponseCapacity;
   std::vector<uint8_t> response(kResponseCapacity);
-  exchange.code = CT_data(ctn, &dad, &sad, static_cast<uint16_t>(command.size()), command.data(),
+  cli::Bytes writable = command;  // the CT-API takes the command as writable
+  exchange.code = CT_data(ctn, &dad, &sad, static_cast<uint16_t>(writable.size()), writable.data(),
                           &lenr, response.data());
   exchange.answer_sad = sad;
   // A failure that left *lenr at the capacity wrote no answer.
