@@ -2,12 +2,12 @@
 # Installs the Debian packages that the build, the tests and the demo need, when any is missing:
 # the tool chain, GoogleTest, clang-format, pcsc-lite, pcscd, the vpcd virtual reader driver, the
 # process and socket tools the private pcscd script uses, and the standard CT-API header (the
-# public header is tested beside it).
+# public header is tested beside it) and Google Benchmark.
 # test.sh and demo.sh call it. apt-get runs through sudo when you are not root.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev clang-format libpcsclite-dev
-  pcscd vsmartcard-vpcd procps iproute2 ctapi-dev)
+  pcscd vsmartcard-vpcd procps iproute2 ctapi-dev libbenchmark-dev)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
