@@ -27,8 +27,19 @@ set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP kv_wine ENVIRO
 # The test sources that build for Windows as they are; the others still lean on POSIX helpers
 # (fork, mkdtemp, setenv, mmap) in their fixtures.
 set(KV_WIN32_TEST_SOURCES
-    platform/library_path_test.cpp
-    support/strings_test.cpp)
+    config/messages_test.cpp
+    ctapi/result_test.cpp
+    inisync/readers_test.cpp
+    memlink/memlink_test.cpp
+    pinlink/pinlink_test.cpp
+    sim/card_test.cpp
+    sim/driver_test.cpp
+    sim/memory_card_test.cpp
+    sim/pcsc_test.cpp
+    sim/pinpad_test.cpp
+    sim/sim_test.cpp
+    support/strings_test.cpp
+    tools/transcript_test.cpp)
 
 # kv_add_test_program(<name> <folder> <libraries>...)
 function(kv_add_test_program name folder)
@@ -51,3 +62,11 @@ function(kv_add_test_program name folder)
                PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
                FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine: ;err:")
 endfunction()
+
+# The export and import tables of the deliverables.
+if(TARGET ctkorvin AND TARGET memlink AND TARGET pinlink AND TARGET inisync)
+  add_test(NAME windows_binaries
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-windows-binaries.sh ${CMAKE_OBJDUMP}
+                   $<TARGET_FILE:ctkorvin> $<TARGET_FILE:memlink> $<TARGET_FILE:pinlink>
+                   $<TARGET_FILE:inisync>)
+endif()
