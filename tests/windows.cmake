@@ -32,6 +32,7 @@ set(KV_WIN32_TEST_SOURCES
     inisync/readers_test.cpp
     memlink/memlink_test.cpp
     pinlink/pinlink_test.cpp
+    platform/win32/platform_test.cpp
     sim/card_test.cpp
     sim/driver_test.cpp
     sim/memory_card_test.cpp

@@ -201,6 +201,13 @@ bool ReplaceByName(FileSave* save, bool exists) {
   // The file's own handle must not stand in the way of replacing it.
   CloseHandle(H(save->target));
   save->target = kNoFile;
+  // Another opener that does not allow deleting the file keeps it from being replaced. That is
+  // asked first: a replace that fails on it may leave a stray file behind (Wine's does).
+  HANDLE probe =
+      CreateFileA(save->path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
   return ReplaceFileA(save->path, save->temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                       nullptr);
 }
@@ -346,6 +353,11 @@ bool PathSetAttributes(const char* path, uint32_t attributes) {
 
 bool PathCopy(const char* source, const char* destination) {
   if (!source || !destination) return FailWith(ERROR_INVALID_PARAMETER);
+  // A read-only destination is never replaced (not every CopyFileA refuses it itself).
+  const DWORD existing = GetFileAttributesA(destination);
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
   // The copy keeps the source's attributes and last-write time.
   return CopyFileA(source, destination, FALSE);
 }
