@@ -40,7 +40,8 @@ set(KV_WIN32_TEST_SOURCES
     sim/pinpad_test.cpp
     sim/sim_test.cpp
     support/strings_test.cpp
-    tools/transcript_test.cpp)
+    tools/transcript_test.cpp
+    win32/deliverables_test.cpp)
 
 # kv_add_test_program(<name> <folder> <libraries>...)
 function(kv_add_test_program name folder)
@@ -63,6 +64,12 @@ function(kv_add_test_program name folder)
                PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
                FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine: ;err:")
 endfunction()
+
+# The deliverables under Wine, as an application loads them.
+if(TARGET ctkorvin AND TARGET inisync)
+  kv_add_test_program(deliverables_tests win32)
+  add_dependencies(deliverables_tests ctkorvin memlink pinlink inisync)
+endif()
 
 # The export and import tables of the deliverables.
 if(TARGET ctkorvin AND TARGET memlink AND TARGET pinlink AND TARGET inisync)
