@@ -357,6 +357,11 @@ TEST(Win32PathTest, ModulesWindowsDirectoryErrorsAndRegistry) {
   ASSERT_TRUE(
       platform::LibraryPathOf(reinterpret_cast<const void*>(&GetTickCount), path, sizeof path));
   EXPECT_NE(std::string(CharLowerA(path)).find("kernel32"), std::string::npos) << path;
+  ASSERT_TRUE(platform::FindLibraryFile("KERNEL32.DLL", nullptr, path, sizeof path));
+  EXPECT_NE(std::string(CharLowerA(path)).find("\\system32\\kernel32.dll"), std::string::npos)
+      << path;
+  EXPECT_FALSE(platform::FindLibraryFile("no-such-library.dll", nullptr, path, sizeof path));
+  EXPECT_STREQ(path, "");
   int on_the_stack = 0;
   EXPECT_FALSE(platform::LibraryPathOf(&on_the_stack, path, sizeof path));
   EXPECT_STREQ(path, "");
