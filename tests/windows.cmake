@@ -1,6 +1,8 @@
 # The Windows test programs, cross-built and run under Wine. Each program is one CTest case (one
-# Wine start per program); its verdict comes from GoogleTest's summary in the output, never from
-# the exit code alone, since a Wine that cannot run 32-bit programs properly still exits 0.
+# Wine start per program); its verdict comes from the output: GoogleTest's summary, no failed
+# test, no message of Wine's loader, and no exit code other than 0 (scripts/wine-run.sh reports
+# it), never from the exit code alone, since a Wine that cannot run 32-bit programs properly
+# still exits 0.
 #
 # GoogleTest is built from its sources (Debian: googletest), as no Windows build of it is
 # installed.
@@ -62,7 +64,7 @@ function(kv_add_test_program name folder)
     PROPERTIES FIXTURES_REQUIRED kv_wine
                ENVIRONMENT "WINEPREFIX=${KV_WINE_PREFIX}"
                PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
-               FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine: ;err:")
+               FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\];wine: ;wine-run: ")
 endfunction()
 
 # The deliverables under Wine, as an application loads them.
