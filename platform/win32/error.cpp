@@ -5,6 +5,23 @@
 #include <windows.h>
 
 namespace platform {
+namespace {
+
+// The system's text for `error` in `language`, in a block to free with LocalFree; its length
+// in *length. The system refuses to cut a text for a buffer too small, so it allocates it.
+char* FormatText(uint32_t error, DWORD language, DWORD* length) {
+  char* text = nullptr;
+  *length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, error, language, reinterpret_cast<char*>(&text), 0, nullptr);
+  if (*length == 0 && text) {
+    LocalFree(text);
+    text = nullptr;
+  }
+  return text;
+}
+
+}  // namespace
 
 uint32_t LastSystemError() {
   return GetLastError();
@@ -16,18 +33,16 @@ bool IsTooManyFilesError(uint32_t error) {
 
 void SystemErrorMessage(uint32_t error, char* buffer, uint32_t size) {
   if (!buffer || size == 0) return;
-  buffer[0] = '\0';
-  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  DWORD length = FormatMessageA(flags, nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                                buffer, size, nullptr);
+  DWORD length = 0;
+  char* text = FormatText(error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), &length);
   // A system without the English texts gives its own language rather than nothing.
-  if (length == 0) length = FormatMessageA(flags, nullptr, error, 0, buffer, size, nullptr);
-  if (length == 0) {
-    strncpy(buffer, "Unknown error", size - 1);
-    buffer[size - 1] = '\0';
-    return;
-  }
-  buffer[length < size ? length : size - 1] = '\0';
+  if (!text) text = FormatText(error, 0, &length);
+  const char* source = text ? text : "Unknown error";
+  size_t copied = text ? length : strlen(source);
+  if (copied > size - 1) copied = size - 1;
+  memcpy(buffer, source, copied);
+  buffer[copied] = '\0';
+  if (text) LocalFree(text);
 }
 
 }  // namespace platform

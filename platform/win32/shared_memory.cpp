@@ -101,6 +101,7 @@ bool MappingCreate(const char* name, uint32_t size, MappingHandle* out, bool* cr
   if (!MakeOpenSecurity(&security)) return false;
   ScopedMappingLock lock;
   if (!lock.ok()) return false;
+  SetLastError(ERROR_SUCCESS);  // only an existing mapping sets the "exists" answer
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &security.attributes, PAGE_READWRITE, 0,
                                       size, SystemObjectName(name).c_str());
   if (!mapping) return false;
