@@ -15,8 +15,12 @@
 extern "C" {
 #endif
 
-/* The calling convention of the exports: callee-pops on 32-bit Windows, the default elsewhere. */
-#if defined(_WIN32)
+/* The calling convention of the exports: callee-pops on 32-bit Windows, the default elsewhere.
+ * A Windows client imports the calls from CTKORVIN.dll, so that their addresses are the DLL's;
+ * the library itself and programs that link it statically define CTKORVIN_NO_DLLIMPORT. */
+#if defined(_WIN32) && !defined(CTKORVIN_NO_DLLIMPORT)
+#define CTAPI_CALL __declspec(dllimport) __stdcall
+#elif defined(_WIN32)
 #define CTAPI_CALL __stdcall
 #else
 #define CTAPI_CALL

@@ -26,6 +26,7 @@ constexpr uint32_t kPortValueSize = 12;
 constexpr uint32_t kKeyListSize = 512;
 
 constexpr char kIniName[] = "/vezidide.ini";
+constexpr char kLibraryFile[] = "ctkorvin.dll";
 constexpr char kCardReader[] = "CardReader";
 constexpr char kInstalled[] = "Installed";
 constexpr char kActive[] = "Active";
@@ -271,9 +272,10 @@ int RunInisync(const char* command_line) {
 
   char windows_directory[kPathSize] = {};
   if (!platform::WindowsDirectory(windows_directory, sizeof windows_directory)) return kRunFailed;
-  // The library this process runs on is the one the readers are recorded with.
-  if (!platform::LibraryPathOf(reinterpret_cast<const void*>(&CT_init), run->library_path,
-                               sizeof run->library_path)) {
+  // The library the readers are recorded with: "ctkorvin.dll" where the system's loader finds it
+  // (on Windows), the one this process runs on (elsewhere).
+  if (!platform::FindLibraryFile(kLibraryFile, reinterpret_cast<const void*>(&CT_init),
+                                 run->library_path, sizeof run->library_path)) {
     return kRunFailed;
   }
   if (cfg::Init(0, 1, 0) != 0) return kRunFailed;

@@ -35,7 +35,9 @@ constexpr Result kInvalidValue = 0x80100011;
 constexpr Result kCommError = 0x80100013;
 constexpr Result kReaderUnavailable = 0x80100017;
 constexpr Result kNoService = 0x8010001D;
-constexpr Result kUnsupportedFeature = 0x8010001F;
+// WinSCard's value; pcsc-lite reports an unsupported feature as 0x8010001F (WinSCard's
+// "unexpected error"), which its backend translates.
+constexpr Result kUnsupportedFeature = 0x80100022;
 constexpr Result kNoReadersAvailable = 0x8010002E;
 constexpr Result kUnresponsiveCard = 0x80100066;
 constexpr Result kUnpoweredCard = 0x80100067;

@@ -11,6 +11,14 @@ namespace platform {
 // or the path does not fit; `path` is then empty (when size > 0).
 bool LibraryPathOf(const void* address, char* path, uint32_t size);
 
+// Writes the full path of the library file `file_name` (say "ctkorvin.dll") that a program of
+// this system loads, into `path` of `size` bytes. On Windows it is searched for along the
+// system's search path for programs and libraries (the program's folder, the current folder, the
+// system folders, PATH), as the loader searches; elsewhere library files are named otherwise and
+// it is the loaded module that contains `address` (a function of that library). False when it is
+// not found or the path does not fit; `path` is then empty (when size > 0).
+bool FindLibraryFile(const char* file_name, const void* address, char* path, uint32_t size);
+
 // Writes the Windows directory into `path` of `size` bytes. On POSIX it is the folder named by
 // WINDIR, or "/etc" when that is not set or empty. False when it does not fit.
 bool WindowsDirectory(char* path, uint32_t size);

@@ -69,7 +69,10 @@ Allocations& Blocks() {
   return allocations;
 }
 
+// pcsc-lite's codes are WinSCard's, except that it reports an unsupported feature with
+// 0x8010001F (one value for that and for an unexpected error); callers test for WinSCard's.
 Result ToResult(LONG rv) {
+  if (rv == SCARD_E_UNSUPPORTED_FEATURE) return kUnsupportedFeature;
   return static_cast<Result>(static_cast<unsigned long>(rv));
 }
 

@@ -41,6 +41,10 @@ bool LibraryPathOf(const void* address, char* path, uint32_t size) {
   return true;
 }
 
+bool FindLibraryFile(const char* /*file_name*/, const void* address, char* path, uint32_t size) {
+  return LibraryPathOf(address, path, size);
+}
+
 bool WindowsDirectory(char* path, uint32_t size) {
   if (!path || size == 0) return false;
   const char* folder = getenv("WINDIR");
