@@ -65,7 +65,8 @@ int8_t RunHandler(int slot, uint8_t* sad, uint8_t* dad, uint16_t* lenr, uint8_t*
   if (!sad || !dad || !lenr || !response || slot < 0 || slot >= kSlotCount || !IsAttached()) {
     return ERR_INVALID;
   }
-  const int8_t code = *lenr < 2 ? ERR_MEMORY : body(Slot(slot), lenr, response, command);
+  const int8_t code =
+      *lenr < 2 ? static_cast<int8_t>(ERR_MEMORY) : body(Slot(slot), lenr, response, command);
   AddressReplyFromTerminal(sad, dad);
   return code;
 }
