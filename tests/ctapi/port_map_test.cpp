@@ -45,7 +45,9 @@ TEST(PortMapLineTest, EntriesFlagsAndProblems) {
     const ctapi::PortMapLine kind = ctapi::ParsePortMapLine(
         exact.get(), static_cast<uint32_t>(line.size()), &mapping, &problem);
     EXPECT_EQ(kind, c.kind);
-    if (kind == ctapi::PortMapLine::kBad) EXPECT_NE(problem, nullptr);
+    if (kind == ctapi::PortMapLine::kBad) {
+      EXPECT_NE(problem, nullptr);
+    }
     if (kind != ctapi::PortMapLine::kEntry) continue;
     EXPECT_EQ(mapping.port, c.port);
     EXPECT_STREQ(mapping.prefix, c.prefix);
