@@ -1,6 +1,7 @@
 // Reader naming and the reader table.
 #include "ctapi/readers.h"
 
+#include "pcsc/features.h"
 #include "pcsc/pcsc.h"
 #include "platform/registry.h"
 #include "support/strings.h"
@@ -56,6 +57,7 @@ constexpr PortRange kAlternateRanges[] = {
 };
 
 constexpr char kUnknownReader[] = "Unknown reader";
+constexpr uint32_t kFeatureListSize = 256;
 
 struct VendorPrefix {
   const char* prefix;
@@ -232,6 +234,23 @@ bool FindReaderByPrefix(uint32_t context, const char* prefix, char* name, uint32
   }
   pcsc::SCardFreeMemory(context, readers);
   return found;
+}
+
+bool ReaderReportsPinPad(uint32_t context, const char* name) {
+  uint32_t card = 0;
+  uint32_t protocol = 0;
+  if (pcsc::SCardConnectA(context, name, pcsc::kShareDirect, pcsc::kProtocolUndefined, &card,
+                          &protocol) != pcsc::kSuccess) {
+    return false;
+  }
+  uint8_t list[kFeatureListSize];
+  uint32_t returned = 0;
+  const bool listed =
+      pcsc::SCardControl(card, pcsc::PlatformControlCode(pcsc::kFeatureRequestFunction), nullptr, 0,
+                         list, sizeof list, &returned) == pcsc::kSuccess;
+  pcsc::SCardDisconnect(card, pcsc::kLeaveCard);
+  if (returned > sizeof list) returned = sizeof list;
+  return listed && pcsc::FeatureControlCode(list, returned, pcsc::kFeatureVerifyPinDirect) != 0;
 }
 
 bool IsSinglePortMode() {

@@ -34,6 +34,9 @@ bool IsSinglePortMode();
 // The first reader PC/SC lists whose name starts with `prefix` and that is available; its name
 // goes to `name`. False when there is none.
 bool FindReaderByPrefix(uint32_t context, const char* prefix, char* name, uint32_t size);
+// Whether the reader offers PIN entry on its PIN pad (PC/SC part 10, verify PIN direct), asked
+// over a direct connection that is closed again at once.
+bool ReaderReportsPinPad(uint32_t context, const char* name);
 // One status query of 1 ms: true when the reader reports itself empty or with a card.
 // *event_state receives the reported state.
 bool ProbeReader(uint32_t context, const char* name, uint32_t* event_state);

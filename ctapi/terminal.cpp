@@ -49,7 +49,8 @@ bool SearchReaderTable(TerminalSlot& slot, int index, uint16_t pn) {
   return false;
 }
 
-// A reader that the port map gives this port: it has what the map's flags say and nothing else.
+// A reader that the port map gives this port: it has what the map's flags say, and a PIN pad also
+// when it reports one through PC/SC part 10.
 bool OpenMappedReader(TerminalSlot& slot) {
   PortMapping mapping;
   char name[kReaderNameSize];
@@ -59,6 +60,9 @@ bool OpenMappedReader(TerminalSlot& slot) {
   }
   SetReaderName(slot, name);
   slot.capabilities = mapping.capabilities;
+  if (!(slot.capabilities & kCapPinPad) && ReaderReportsPinPad(slot.context, name)) {
+    slot.capabilities |= kCapPinPad;
+  }
   slot.reader_class = 0;
   slot.reader_units = 1;
   slot.keypad_input = 0;

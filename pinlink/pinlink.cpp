@@ -29,6 +29,7 @@
 
 #include <cstring>
 
+#include "pcsc/features.h"
 #include "pcsc/pcsc.h"
 
 namespace {
@@ -37,8 +38,8 @@ constexpr uint8_t kTagCommand = 0x52;
 constexpr uint8_t kTagDisplay = 0x50;
 constexpr uint8_t kTagTimeout = 0x80;
 
-constexpr uint8_t kFeatureVerifyPinDirect = 0x06;
-constexpr uint8_t kFeatureModifyPinDirect = 0x07;
+using pcsc::kFeatureModifyPinDirect;
+using pcsc::kFeatureVerifyPinDirect;
 
 constexpr pcsc::Result kNotTransacted = 0x80100016;
 
@@ -276,17 +277,7 @@ pcsc::Result FindFeature(uint32_t card, uint8_t feature, uint32_t* code) {
   if (result == pcsc::kUnsupportedFeature) return pcsc::kSuccess;
   if (result != pcsc::kSuccess) return result;
   if (returned > sizeof list) returned = sizeof list;
-  for (uint32_t at = 0; at + 2 <= returned;) {
-    const uint32_t value_length = list[at + 1];
-    if (returned - at - 2 < value_length) break;
-    if (list[at] == feature && value_length == 4) {
-      *code = static_cast<uint32_t>(list[at + 2]) << 24 |
-              static_cast<uint32_t>(list[at + 3]) << 16 | static_cast<uint32_t>(list[at + 4]) << 8 |
-              list[at + 5];
-      return pcsc::kSuccess;
-    }
-    at += 2 + value_length;
-  }
+  *code = pcsc::FeatureControlCode(list, returned, feature);
   return pcsc::kSuccess;
 }
 

@@ -64,6 +64,7 @@ class PortMapTest : public CtapiTest {
                         "90 = Generic Smart Card Reader Interface\n"
                         "91 = Acme PinPad display pinpad\n"
                         "this line is wrong\n"
+                        "92 = Pad Reader\n"
                         "1 = Generic Smart Card Reader Interface\n");
   }
   std::string map_ = logs_.File("ports.conf");
@@ -80,8 +81,17 @@ TEST_F(PortMapTest, MappedPortsOpenTheirReadersAndBuiltInNamesComeFirst) {
   const ctapi::TerminalSlot& generic = SlotAt(ctapi::FindSlotByCtn(1));
   EXPECT_STREQ(generic.reader_name, "Generic Smart Card Reader Interface 0");
   EXPECT_EQ(generic.capabilities, 0);
+  // A reader whose line has no flags has a PIN pad when it reports one (PC/SC part 10).
+  sim::ReaderSpec pad;
+  pad.name = "Pad Reader 0";
+  pad.pin_pad = true;
+  sim::AddReader(pad);
+  ASSERT_EQ(CT_init(4, 92), OK);
+  EXPECT_EQ(SlotAt(ctapi::FindSlotByCtn(4)).capabilities, ctapi::kCapPinPad);
+  EXPECT_EQ(sim::OpenConnections(), 0u);  // the question left no connection behind
   EXPECT_EQ(SlotAt(ctapi::FindSlotByCtn(2)).capabilities, ctapi::kCapDisplay | ctapi::kCapPinPad);
   EXPECT_STREQ(SlotAt(ctapi::FindSlotByCtn(3)).reader_name, "TREVANO Kelvane Birch 0");
+  ASSERT_EQ(CT_close(4), OK);
   // A mapped port whose reader is not attached opens nothing; the wrong line is reported with
   // the file and its number, and never stops the map from working.
   sim::RemoveReader("Acme PinPad 0");
