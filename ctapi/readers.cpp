@@ -188,12 +188,13 @@ bool IsUnavailableCypress(const char* name, uint32_t event_state) {
          (event_state & 0x0F) == (pcsc::kStateChanged | pcsc::kStateUnavailable);
 }
 
-uint32_t CountKnownReaders(uint32_t context) {
+uint32_t CountKnownReaders(uint32_t context, uint32_t limit) {
   uint32_t length = 0;
   char* readers = ListedReaders(context, &length);
   if (!readers) return 0;
   uint32_t count = 0;
-  for (uint32_t at = 0; at < length && readers[at] != '\0'; at += SafeStrLen(readers + at) + 1) {
+  for (uint32_t at = 0; at < length && readers[at] != '\0' && count < limit;
+       at += SafeStrLen(readers + at) + 1) {
     const char* name = readers + at;
     if (!HasVendorPrefix(name)) continue;
     uint32_t event_state = 0;

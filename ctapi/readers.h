@@ -26,7 +26,9 @@ void BuildReaderName(uint32_t port, char* name, uint32_t size);
 // The short name of ports 220-234; any other port leaves `name` unchanged.
 void BuildAlternateReaderName(uint32_t port, char* name, uint32_t size);
 void LookupReaderAttributes(TerminalSlot& slot, const char* reader_name);
-uint32_t CountKnownReaders(uint32_t context);
+// The known readers attached; counting stops at `limit` (who asks whether there is exactly one
+// need not probe every reader).
+uint32_t CountKnownReaders(uint32_t context, uint32_t limit = 0xFFFFFFFF);
 // The names of the readers PC/SC lists, joined by ", " into `out` (cut to fit, always
 // terminated); "" when it lists none.
 void ListReaderNames(uint32_t context, char* out, uint32_t size);

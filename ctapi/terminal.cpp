@@ -34,7 +34,8 @@ void SetReaderName(TerminalSlot& slot, const char* name) {
 // The last resort when the port's own name is not attached: exactly one known reader is, and
 // the terminal takes it under the first table name that answers.
 bool SearchReaderTable(TerminalSlot& slot, int index, uint16_t pn) {
-  if (CountKnownReaders(slot.context) != 1 || index != 0 || (IsSinglePortMode() && pn != 1)) {
+  // The cheap conditions first; the count asks PC/SC about every known reader, up to two.
+  if (index != 0 || (IsSinglePortMode() && pn != 1) || CountKnownReaders(slot.context, 2) != 1) {
     return false;
   }
   for (const ReaderRow* row = kReaderTable; row->name[0] != '\0'; ++row) {

@@ -110,8 +110,12 @@ TEST_F(TerminalTest, MissingReaderFreesSlotAndContext) {
 }
 
 TEST_F(TerminalTest, TwoKnownReadersAndNoMatch) {
-  AddReaders({kBirch1, "Cherry SmartBoard XX44 0"});
+  AddReaders({kBirch1, "Cherry SmartBoard XX44 0", "TREVANO Kelvane Alder 0",
+              "TREVANO Kelvane Cedar 0", "TREVANO Kelvane Elm 0"});
   EXPECT_EQ(CT_init(1, 37), ERR_INVALID);
+  // The port's name twice (its own and its alternate), then known readers only until a second
+  // one shows that the table search is not allowed.
+  EXPECT_EQ(sim::CountCalls(sim::Fn::kGetStatusChange), 4u);
 }
 
 TEST_F(TerminalTest, ResourceManagerNotRunning) {
