@@ -32,22 +32,6 @@ void ResetAddresses(TerminalSlot& slot) {
   slot.selected_last = kNoAddress;
 }
 
-// Holds the machine-wide lock of the shared mappings: the table changes under it are one step
-// for every other process.
-class TableLock {
- public:
-  TableLock() : ok_(platform::MappingLock()) {}
-  ~TableLock() {
-    if (ok_) platform::MappingUnlock();
-  }
-  TableLock(const TableLock&) = delete;
-  TableLock& operator=(const TableLock&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 constexpr uint32_t kLogTextSize = 512;
 
 // The refusal of a table that cannot be used, with the system's own words for the error.
@@ -156,7 +140,7 @@ int8_t AdmitTerminal(uint16_t ctn, uint16_t pn) {
                       "this version of the system is not supported");
   }
   if (pn == 0) return RefuseInit(__LINE__, ERR_INVALID, kNoCause, "port 0 names no reader");
-  TableLock lock;
+  platform::ScopedMappingLock lock;
   if (!lock.ok()) return RefuseTable(__LINE__, platform::LastSystemError(), "its lock failed");
   if (!g_attached) {
     const int8_t attached = Attach();
@@ -225,7 +209,7 @@ int FindSlotByCtn(uint16_t ctn) {
 }
 
 int8_t ClaimFreeSlot(uint16_t pn, int* index) {
-  TableLock lock;
+  platform::ScopedMappingLock lock;
   if (!lock.ok()) return RefuseTable(__LINE__, platform::LastSystemError(), "its lock failed");
   for (int i = 0; i < kSlotCount; ++i) {
     if (g_slots[i].port == pn) return RefusePort(__LINE__, pn, g_slots[i]);
@@ -259,7 +243,7 @@ int8_t ClaimFreeSlot(uint16_t pn, int* index) {
 
 void ReleaseSlot(int index) {
   // Without the lock the slot is still freed: a slot kept claimed would be lost for good.
-  TableLock lock;
+  platform::ScopedMappingLock lock;
   ResetSlot(index);
 }
 

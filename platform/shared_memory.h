@@ -19,6 +19,21 @@ enum class MappingOpenResult { kOpened, kNotFound, kFailed };
 bool MappingLock();
 void MappingUnlock();
 
+// Holds the mapping lock for its lifetime (ok() tells whether it was had).
+class ScopedMappingLock {
+ public:
+  ScopedMappingLock() : ok_(MappingLock()) {}
+  ~ScopedMappingLock() {
+    if (ok_) MappingUnlock();
+  }
+  ScopedMappingLock(const ScopedMappingLock&) = delete;
+  ScopedMappingLock& operator=(const ScopedMappingLock&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
 // Opens the existing mapping `name`; kNotFound when no process holds one of that name.
 MappingOpenResult MappingOpen(const char* name, MappingHandle* out);
 

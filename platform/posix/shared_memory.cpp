@@ -61,21 +61,6 @@ bool ValidName(const char* name) {
   return true;
 }
 
-// Holds the mapping lock for its lifetime.
-class ScopedMappingLock {
- public:
-  ScopedMappingLock() : ok_(MappingLock()) {}
-  ~ScopedMappingLock() {
-    if (ok_) MappingUnlock();
-  }
-  ScopedMappingLock(const ScopedMappingLock&) = delete;
-  ScopedMappingLock& operator=(const ScopedMappingLock&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 enum class Held { kHeld, kAbsent, kLeftover, kFailed };
 
 // Opens the object and tells whether some process holds it. An unheld one is removed; when

@@ -42,21 +42,6 @@ bool ValidName(const char* name) {
   return name && *name && !strchr(name, '\\');
 }
 
-// Holds the mapping lock for its lifetime.
-class ScopedMappingLock {
- public:
-  ScopedMappingLock() : ok_(MappingLock()) {}
-  ~ScopedMappingLock() {
-    if (ok_) MappingUnlock();
-  }
-  ScopedMappingLock(const ScopedMappingLock&) = delete;
-  ScopedMappingLock& operator=(const ScopedMappingLock&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_;
-};
-
 }  // namespace
 
 bool MappingLock() {
