@@ -164,7 +164,7 @@ Result DeliverVariable(const void* bytes, uint32_t size, uint8_t* buffer, uint32
   if (*length == kAutoAllocate) {
     if (buffer == nullptr) return kInvalidParameter;
     auto block = std::make_unique<uint8_t[]>(size);
-    memcpy(block.get(), bytes, size);
+    if (size != 0) memcpy(block.get(), bytes, size);
     uint8_t* address = block.get();
     GetState().allocations[address] = std::move(block);
     memcpy(buffer, &address, sizeof address);
@@ -173,7 +173,7 @@ Result DeliverVariable(const void* bytes, uint32_t size, uint8_t* buffer, uint32
       *length = size;
       return kInsufficientBuffer;
     }
-    memcpy(buffer, bytes, size);
+    if (size != 0) memcpy(buffer, bytes, size);
   }
   *length = size;
   return kSuccess;
@@ -222,7 +222,7 @@ Look LookAtReaders(ReaderState* states, uint32_t count, Result* result) {
     if (reader->card) {
       const cards::Bytes& atr = reader->card->Atr();
       state.atr_length = static_cast<uint32_t>(std::min<size_t>(atr.size(), kMaxAtrSize));
-      memcpy(state.atr, atr.data(), state.atr_length);
+      if (state.atr_length != 0) memcpy(state.atr, atr.data(), state.atr_length);
     }
     changed = changed || differs;
   }
@@ -474,7 +474,7 @@ Result SCardTransmit(CardHandle card, const IoRequest* send_pci, const uint8_t* 
       *receive_length = size;
       return kInsufficientBuffer;
     }
-    memcpy(receive, response.data(), size);
+    if (size != 0) memcpy(receive, response.data(), size);  // a card may answer nothing
     *receive_length = size;
     if (receive_pci != nullptr) receive_pci->protocol = connection->protocol;
     return kSuccess;

@@ -125,7 +125,7 @@ cards::Bytes Refusal(const Entry& entry, const PinEntry& typed) {
 
 Result Deliver(const cards::Bytes& answer, const ControlRequest& request) {
   if (answer.size() > request.output_length) return pcsc::kInsufficientBuffer;
-  memcpy(request.output, answer.data(), answer.size());
+  if (!answer.empty()) memcpy(request.output, answer.data(), answer.size());
   *request.returned = static_cast<uint32_t>(answer.size());
   return pcsc::kSuccess;
 }

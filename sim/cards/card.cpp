@@ -1,8 +1,8 @@
-// Card models: the processor card, which answers scripted commands and otherwise serves a small
-// ISO 7816-4 file system of transparent elementary files below the master file (SELECT by file
-// identifier, READ BINARY, UPDATE BINARY), and a PIN with a counter (VERIFY, CHANGE REFERENCE
-// DATA). Only short APDUs are understood. The memory cards
-// are in memory_card.cpp.
+// Card models: the processor card, which answers replayed and scripted commands and otherwise
+// serves a small ISO 7816-4 file system of transparent elementary files below the master file
+// (SELECT by file identifier, READ BINARY, UPDATE BINARY), and a PIN with a counter (VERIFY,
+// CHANGE REFERENCE DATA). Only short APDUs are understood. The memory cards are in
+// memory_card.cpp.
 #include "sim/cards/card.h"
 
 #include <algorithm>
@@ -227,6 +227,7 @@ class ProcessorCard : public Card {
   }
 
   Bytes Process(const Bytes& raw) override {
+    if (next_reply_ < spec_.replies.size()) return spec_.replies[next_reply_++];
     auto scripted = spec_.script.find(raw);
     if (scripted != spec_.script.end()) return scripted->second;
     if (raw.size() < 4) return StatusWord(kSwWrongLength);
@@ -244,6 +245,7 @@ class ProcessorCard : public Card {
  private:
   CardSpec spec_;
   FileSystem fs_;
+  size_t next_reply_ = 0;
 };
 
 }  // namespace

@@ -32,6 +32,10 @@ struct CardSpec {
   // SW1 SW2). Everything else goes to the card's small file system or, for a memory card, to
   // its storage-card commands.
   std::map<Bytes, Bytes> script;
+  // Answers replayed in order before anything else is asked: the n-th command the card receives
+  // (counted over the card's life, resets included) gets replies[n - 1], whatever it is. Once
+  // they are used up, the card answers as above. A fuzz input plays the card through this.
+  std::vector<Bytes> replies;
   // Transparent elementary files below the master file (3F00), by file identifier, with their
   // contents at insertion. UPDATE BINARY changes the live card, never this spec.
   std::map<uint16_t, Bytes> files;

@@ -114,6 +114,7 @@ class MemoryCard : public Card {
   }
 
   Bytes Process(const Bytes& apdu) override {
+    if (next_reply_ < spec_.replies.size()) return spec_.replies[next_reply_++];
     auto scripted = spec_.script.find(apdu);
     if (scripted != spec_.script.end()) return scripted->second;
     if (apdu.size() < kHeader) return StatusWord(kSwWrongLength);
@@ -331,6 +332,7 @@ class MemoryCard : public Card {
   uint8_t counter_ = 0;   // 2-wire; the 3-wire counter is in memory_
   uint8_t selected_ = 0;  // the selected card type, 0 = none since power-on
   bool presented_ = false;
+  size_t next_reply_ = 0;  // replies are a stream over the card's life, not reset
 };
 
 }  // namespace

@@ -120,6 +120,34 @@ TEST(CardScriptTest, ScriptedAnswersComeFirstAndMatchExactly) {
   EXPECT_EQ(card->Process({0x00, 0xA4, 0x02, 0x00, 0x02, 0x2F, 0x02}), (Bytes{0x61, 0x10}));
 }
 
+// Replayed answers go out in order to whatever comes, before the script and the card's own
+// handling, and a reset does not start them again; both card families replay them.
+TEST(CardScriptTest, RepliesAreReplayedInOrderOverResets) {
+  const Bytes select = {0x00, 0xA4, 0x02, 0x00, 0x02, 0x2F, 0x02};
+  const Bytes read_memory = {0xFF, 0xB0, 0x00, 0x00, 0x02};
+  struct Case {
+    cards::CardKind kind;
+    Bytes later;     // a command once the replies are used up
+    Bytes answered;  // the card's own answer to it
+  };
+  const Case cases[] = {
+      {cards::CardKind::kProcessor, select, {0x61, 0x10}},     // the script's answer
+      {cards::CardKind::kTwoWire, read_memory, {0x6A, 0x81}},  // no type selected yet
+  };
+  for (const Case& c : cases) {
+    cards::CardSpec spec = SpecWithFiles();
+    spec.kind = c.kind;
+    spec.script[select] = {0x61, 0x10};
+    spec.replies = {{0x6F, 0x00}, {}, {0x01}};
+    auto card = cards::MakeCard(spec);
+    EXPECT_EQ(card->Process(select), (Bytes{0x6F, 0x00}));
+    card->Reset();
+    EXPECT_EQ(card->Process({0x00}), Bytes{});
+    EXPECT_EQ(card->Process(c.later), Bytes{0x01});
+    EXPECT_EQ(card->Process(c.later), c.answered);
+  }
+}
+
 // ---- The PIN: VERIFY and CHANGE REFERENCE DATA with a counter ----
 
 const Bytes kPin = {0x12, 0x34, 0xFF, 0xFF};

@@ -393,6 +393,34 @@ TEST_F(SimTransmitTest, DirectAndUnknownHandlesReachNoCard) {
   EXPECT_EQ(Transmit(direct + 100, pcsc::kProtocolT0, kSelect2F02), pcsc::kInvalidHandle);
 }
 
+// A card may answer nothing at all and have an empty answer to reset: every call that hands
+// them over delivers zero bytes.
+TEST_F(SimTransmitTest, EmptyAnswersAndAnswerToResetAreDeliveredAsNothing) {
+  cards::CardSpec spec = CardWith(3);
+  spec.atr = {};
+  spec.replies = {{}};
+  sim::InsertCard(kBirch, spec);
+  pcsc::CardHandle card = 0;
+  ASSERT_EQ(Connect(kBirch, pcsc::kShareShared, 3, &card), pcsc::kSuccess);
+  Bytes response = {0xAA};
+  EXPECT_EQ(Transmit(card, pcsc::kProtocolT0, kRead, &response), pcsc::kSuccess);
+  EXPECT_EQ(response, Bytes{});
+  uint8_t value[8] = {};
+  uint32_t length = sizeof value;
+  EXPECT_EQ(pcsc::SCardGetAttrib(card, pcsc::kAttrAtrString, value, &length), pcsc::kSuccess);
+  EXPECT_EQ(length, 0u);
+  uint8_t* allocated = nullptr;
+  length = pcsc::kAutoAllocate;
+  EXPECT_EQ(pcsc::SCardGetAttrib(card, pcsc::kAttrAtrString, reinterpret_cast<uint8_t*>(&allocated),
+                                 &length),
+            pcsc::kSuccess);
+  EXPECT_EQ(length, 0u);
+  pcsc::SCardFreeMemory(context_, allocated);
+  pcsc::ReaderState state{};
+  EXPECT_EQ(Status(kBirch, pcsc::kStateUnaware, 0, &state), pcsc::kSuccess);
+  EXPECT_EQ(state.atr_length, 0u);
+}
+
 // ---- Attributes ----
 
 using SimGetAttribTest = SimPcscTest;
