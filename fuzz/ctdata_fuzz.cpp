@@ -299,7 +299,7 @@ void OneCall(Input& in, size_t call, uint16_t port) {
     Check(response[capacity + i] == kGuard, "written past the capacity", call);
   Check(lenc == 0 || std::memcmp(command, command_bytes.data(), lenc) == 0,
         "the command was changed", call);
-  Check(code == OK || code == ERR_INVALID || code == ERR_PCSC || code == ERR_MEMORY,
+  Check(code == OK || code == ERR_INVALID || code == CTKORVIN_ERR_PCSC || code == ERR_MEMORY,
         "a return code outside 0, -1, -2, -11", call);
   if (missing != 4) Check(lenr <= capacity, "*lenr above the capacity", call);
   if (missing != 1 && missing != 2 && missing != 4) {
