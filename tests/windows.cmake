@@ -46,6 +46,7 @@ set(KV_WIN32_TEST_SOURCES
     ctapi/result_test.cpp
     ctapi/terminal_test.cpp
     ctapi/transport_test.cpp
+    ctapi/win32/processes_test.cpp
     inisync/readers_test.cpp
     memcard/codes_test.cpp
     memcard/detect_test.cpp
@@ -64,6 +65,7 @@ set(KV_WIN32_TEST_SOURCES
     support/fileio_test.cpp
     support/memory_test.cpp
     support/strings_test.cpp
+    support/win32/semaphore_test.cpp
     tools/transcript_test.cpp
     win32/deliverables_test.cpp)
 
