@@ -47,6 +47,7 @@ set(KV_WIN32_TEST_SOURCES
     ctapi/terminal_test.cpp
     ctapi/transport_test.cpp
     ctapi/win32/processes_test.cpp
+    ctapi/win32/system_settings.cpp
     inisync/readers_test.cpp
     memcard/codes_test.cpp
     memcard/detect_test.cpp
@@ -115,6 +116,20 @@ endfunction()
 if(TARGET ctkorvin AND TARGET inisync)
   kv_add_test_program(deliverables_tests win32)
   add_dependencies(deliverables_tests ctkorvin memlink pinlink inisync)
+endif()
+
+# The system version Wine reports and the registry switch SinglePort, as the library sees them.
+# It changes the prefix's registry (and restores it), so it runs alone.
+if(TARGET kv_ctapi AND TARGET kv_sim)  # ctapi_tests
+  add_test(NAME wine_settings COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-settings.sh
+                                      $<TARGET_FILE:ctapi_tests>)
+  set_tests_properties(
+    wine_settings
+    PROPERTIES FIXTURES_REQUIRED kv_wine
+               RUN_SERIAL TRUE
+               ENVIRONMENT "WINEPREFIX=${KV_WINE_PREFIX}"
+               PASS_REGULAR_EXPRESSION "wine-settings: all passed"
+               FAIL_REGULAR_EXPRESSION "FAILED")
 endif()
 
 # The export and import tables of the deliverables.
