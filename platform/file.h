@@ -95,6 +95,9 @@ bool FileSaveCommit(FileSave* save);
 // Ends the save without touching the file; nothing is left beside it.
 void FileSaveAbort(FileSave* save);
 
+// The character between the folders of a path and a file name: '\\' on Windows, '/' elsewhere.
+char PathSeparator();
+
 // Converts a path from the OEM code page to the one the file functions take; always terminates
 // `out` and cuts the path to `size` - 1 characters.
 void PathOemToAnsi(const char* path, char* out, uint32_t size);

@@ -49,6 +49,7 @@ set(KV_WIN32_TEST_SOURCES
     ctapi/win32/processes_test.cpp
     ctapi/win32/system_settings.cpp
     inisync/readers_test.cpp
+    inisync/win32/ini_path_test.cpp
     memcard/codes_test.cpp
     memcard/detect_test.cpp
     memcard/files_test.cpp

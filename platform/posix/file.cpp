@@ -545,6 +545,10 @@ bool PathDelete(const char* path) {
   return unlink(path) == 0;
 }
 
+char PathSeparator() {
+  return '/';
+}
+
 void PathOemToAnsi(const char* path, char* out, uint32_t size) {
   // Paths on this system are taken as they are: there is no OEM code page to convert from.
   if (!out || size == 0) return;

@@ -443,6 +443,10 @@ void FileSaveAbort(FileSave* save) {
   if (save) EndSave(save);
 }
 
+char PathSeparator() {
+  return '\\';
+}
+
 void PathOemToAnsi(const char* path, char* out, uint32_t size) {
   if (!out || size == 0) return;
   size_t length = path ? strlen(path) : 0;
