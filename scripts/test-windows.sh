@@ -56,7 +56,7 @@ cmake --build --preset win32
 
 log=build/win32/ctest.log
 status=0
-ctest --preset win32 2>&1 | tee "$log" || status=$?
+ctest --preset win32 --parallel "$(nproc)" 2>&1 | tee "$log" || status=$?
 if [ "$status" -ne 0 ] || ! grep -Eq '^100% tests passed, 0 tests failed out of [1-9]' "$log"; then
   echo "test-windows: FAILED (exit code $status; see $log)" >&2
   exit 1

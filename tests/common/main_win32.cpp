@@ -4,9 +4,8 @@
 // program starts itself again for each case: without arguments it lists its cases and runs each
 // as `<program> --gtest_filter=<case>`, one after the other, their output passing through, and
 // ends with a summary in GoogleTest's words (`--kv-skip=Suite.Name:...` leaves cases out).
-// With other arguments it is GoogleTest's own main; with
-// `--kv-child <name> [argument]` it runs the child routine <name> that a test registered
-// (child_process.h), as the second process of a test.
+// With other arguments it is GoogleTest's own main; with `--kv-child <name> [argument]` it runs
+// the child routine <name> that a test registered (child_process.h), as a test's second process.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
@@ -113,6 +112,7 @@ namespace {
 // `skip`: the cases left out, as "Suite.Name:Suite.Name".
 int RunEachInItsOwnProcess(const std::string& skip) {
   std::vector<std::string> cases;
+  unsigned left_out = 0;
   const testing::UnitTest& unit = *testing::UnitTest::GetInstance();
   for (int s = 0; s < unit.total_test_suite_count(); ++s) {
     const testing::TestSuite& suite = *unit.GetTestSuite(s);
@@ -120,6 +120,7 @@ int RunEachInItsOwnProcess(const std::string& skip) {
       const testing::TestInfo& info = *suite.GetTestInfo(t);
       const std::string name = std::string(suite.name()) + "." + info.name();
       const bool skipped = (":" + skip + ":").find(":" + name + ":") != std::string::npos;
+      left_out += skipped;
       if (name.find("DISABLED_") == std::string::npos && !skipped) cases.push_back(name);
     }
   }
@@ -131,6 +132,7 @@ int RunEachInItsOwnProcess(const std::string& skip) {
   printf("[==========] %u tests ran, each in a process of its own.\n",
          static_cast<unsigned>(cases.size()));
   printf("[  PASSED  ] %u tests.\n", static_cast<unsigned>(cases.size() - failed.size()));
+  if (left_out) printf("[ SKIPPED  ] %u tests left out on Windows.\n", left_out);
   for (const std::string& name : failed)
     printf("[  FAILED  ] %s\n", name.c_str());
   fflush(stdout);
