@@ -323,7 +323,7 @@ uint32_t WriteDownBuffer(AsciiFile* file) {
   // that neither a failure nor a crash can leave the file half written. The handle stays open
   // meanwhile and keeps other writers out.
   platform::FileSave save;
-  if (!platform::FileSaveBegin(file->path, &save)) {
+  if (!platform::FileSaveBegin(file->path, &save, file->file)) {
     CFG_LOG("WriteDownBuffer", kErrAsciiTempFile, "error opening file %s", file->path);
     return kErrAsciiTempFile;
   }

@@ -25,7 +25,6 @@ constexpr uint32_t kStatusBytes = 2;
 constexpr uint32_t kPortValueSize = 12;
 constexpr uint32_t kKeyListSize = 512;
 
-constexpr char kIniName[] = "/vezidide.ini";
 constexpr char kLibraryFile[] = "ctkorvin.dll";
 constexpr char kCardReader[] = "CardReader";
 constexpr char kInstalled[] = "Installed";
@@ -280,9 +279,7 @@ int RunInisync(const char* command_line) {
   }
   if (cfg::Init(0, 1, 0) != 0) return kRunFailed;
 
-  if (SafeStrLen(windows_directory) + sizeof kIniName > sizeof run->ini_path) return kRunFailed;
-  SafeStrCopy(run->ini_path, sizeof run->ini_path, windows_directory);
-  SafeStrAppend(run->ini_path, sizeof run->ini_path, kIniName);
+  if (!IniFilePath(windows_directory, run->ini_path, sizeof run->ini_path)) return kRunFailed;
   MakeWritable(run->ini_path);
 
   uint32_t type = cfg::kTypeAscii;

@@ -45,6 +45,10 @@ uint32_t ClassifyOsVersion(const platform::OsVersion* version, OsGeneration* gen
 int MatchReaderName(const ReaderEntry* entries, uint32_t count, const uint8_t* response,
                     uint32_t length);
 
+// Writes the path of vezidide.ini in the folder `windows_directory` into `path` of `size`
+// bytes, joined with the system's path separator; false when it does not fit.
+bool IniFilePath(const char* windows_directory, char* path, uint32_t size);
+
 // The whole run for the command line `command_line` (the arguments after the program name);
 // returns the program's exit code: -1 when the run could not start, else the result of
 // closing the INI file (0).

@@ -74,6 +74,7 @@ struct FileSave {
   FileHandle file;    // the new content goes here (FileWrite)
   FileHandle target;  // the file saved, open to read and write; kNoFile while it does not exist
   FileHandle folder;  // the locked folder; kNoFile when it cannot be opened
+  FileHandle own;     // the caller's own handle on the file (FileSaveBegin); kNoFile: none
   bool in_place;      // the new content is copied into the file rather than renamed over it
   bool kept;          // a failed commit changed the file in part; the new content is in temp
   char path[kSavePathSize];  // the file saved, its symbolic links followed
@@ -82,13 +83,20 @@ struct FileSave {
 
 // Resolves the path, waits for the folder's turn and opens the file for the new content. A
 // file without any write permission, a folder, or anything but a plain file is refused.
-bool FileSaveBegin(const char* path, FileSave* save);
+// `own` is a handle of the caller on the file, open to read and write, that stays open through
+// the save (kNoFile: none). Where share modes are the system's own (Windows), the caller's
+// handle keeps the file from being replaced or opened again for writing, so the new content is
+// then written in place through it.
+bool FileSaveBegin(const char* path, FileSave* save, FileHandle own = kNoFile);
 // Puts the new content in place and ends the save. On failure the file keeps its old content,
 // unless a failure while writing in place changed it in part: then save->kept is set and the new
 // content is left whole under save->temp.
 bool FileSaveCommit(FileSave* save);
 // Ends the save without touching the file; nothing is left beside it.
 void FileSaveAbort(FileSave* save);
+
+// The character between the folders of a path and a file name: '\\' on Windows, '/' elsewhere.
+char PathSeparator();
 
 // Converts a path from the OEM code page to the one the file functions take; always terminates
 // `out` and cuts the path to `size` - 1 characters.

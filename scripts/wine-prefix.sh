@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The private 32-bit Wine prefix of the Windows tests, named by WINEPREFIX.
 #   setup: creates it when missing (headless: no display, no Mono/Gecko prompts, no menu
-#          entries, no crash dialog), starts its wineserver to stay and lets wineboot finish, so
+#          entries, no crash dialog; Windows 2000 as the version Wine reports), starts its wineserver to stay and lets wineboot finish, so
 #          that no background process of Wine holds the output of a test run open;
 #   stop:  stops its wineserver and everything running in it.
 set -euo pipefail
@@ -18,6 +18,9 @@ case "${1:-}" in
       wineserver -p
       wineboot -i
       wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+      # Wine 8 says it is Windows 7 (6.1), which the library refuses; the programs see Windows
+      # 2000 instead. A test of other versions sets them for its own program only (AppDefaults).
+      wine reg add 'HKCU\Software\Wine' /v Version /d win2k /f
     } </dev/null >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
     # A 64-bit-only Wine runs 32-bit programs in a broken mode; insist on a 32-bit prefix.
     if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ] ||

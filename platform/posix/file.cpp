@@ -461,11 +461,13 @@ bool PathCopy(const char* source, const char* destination) {
   return ok;
 }
 
-bool FileSaveBegin(const char* path, FileSave* save) {
+bool FileSaveBegin(const char* path, FileSave* save, FileHandle own) {
   if (!save) {
     errno = EINVAL;
     return false;
   }
+  // Advisory locks belong to the process: the caller's own handle stands in nobody's way.
+  save->own = own;
   save->file = save->target = save->folder = kNoFile;
   save->in_place = save->kept = false;
   save->path[0] = save->temp[0] = '\0';
@@ -541,6 +543,10 @@ void FileSaveAbort(FileSave* save) {
 bool PathDelete(const char* path) {
   if (!path || !MayWrite(path)) return false;
   return unlink(path) == 0;
+}
+
+char PathSeparator() {
+  return '/';
 }
 
 void PathOemToAnsi(const char* path, char* out, uint32_t size) {

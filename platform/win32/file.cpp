@@ -220,12 +220,15 @@ bool WriteInPlace(FileSave* save) {
     if (from == INVALID_HANDLE_VALUE) return false;
     save->file = FromHandle(from);
   }
-  if (save->target != kNoFile) CloseHandle(H(save->target));
-  HANDLE to = CreateFileA(save->path, GENERIC_READ | GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  save->target = to == INVALID_HANDLE_VALUE ? kNoFile : FromHandle(to);
-  if (save->target == kNoFile) return false;
+  HANDLE to = H(save->own);  // the caller's, which the caller closes
+  if (save->own == kNoFile) {
+    if (save->target != kNoFile) CloseHandle(H(save->target));
+    to = CreateFileA(save->path, GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    save->target = to == INVALID_HANDLE_VALUE ? kNoFile : FromHandle(to);
+    if (save->target == kNoFile) return false;
+  }
   bool touched = false;
   const bool ok = CopyInPlace(H(save->file), to, &touched);
   // Written in part, the file is no longer what it was: the new content stays beside it.
@@ -367,8 +370,9 @@ bool PathDelete(const char* path) {
   return DeleteFileA(path);
 }
 
-bool FileSaveBegin(const char* path, FileSave* save) {
+bool FileSaveBegin(const char* path, FileSave* save, FileHandle own) {
   if (!save) return FailWith(ERROR_INVALID_PARAMETER);
+  save->own = own;
   save->file = save->target = save->folder = kNoFile;
   save->in_place = save->kept = false;
   save->path[0] = save->temp[0] = '\0';
@@ -405,6 +409,9 @@ bool FileSaveBegin(const char* path, FileSave* save) {
     save->in_place = true;
   }
   save->file = FromHandle(file);
+  // The caller's own handle keeps the file from being replaced (it does not allow deleting it),
+  // and a replaced file would leave that handle on the old content.
+  if (own != kNoFile) save->in_place = true;
   return true;
 }
 
@@ -434,6 +441,10 @@ bool FileSaveCommit(FileSave* save) {
 
 void FileSaveAbort(FileSave* save) {
   if (save) EndSave(save);
+}
+
+char PathSeparator() {
+  return '\\';
 }
 
 void PathOemToAnsi(const char* path, char* out, uint32_t size) {

@@ -2,10 +2,8 @@
 // environment variables, whole-file reads and writes, and where the test's shared objects lie.
 #pragma once
 
-#include <dirent.h>
+#include <stdint.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -13,15 +11,32 @@
 
 namespace testutil {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end of scope.
+// What differs between the systems, in os_posix.cpp and os_win32.cpp (the build picks one).
+// Sets the environment variable `name` to `value`, or removes it when `value` is nullptr.
+void SetEnv(const char* name, const char* value);
+// Creates a fresh folder under the system's temporary folder; empty on failure.
+std::string MakeTempFolder();
+// Creates the folder `path` and the folders above it that are missing.
+void MakeFolders(const std::string& path);
+// Removes `path` with everything in it, read-only files too.
+void RemoveTree(const std::string& path);
+bool FileExists(const std::string& path);
+// Sets the last access and last write time of file `path` to `when` (seconds since 1970, UTC).
+bool SetFileTime(const std::string& path, int64_t when);
+// The entries of a folder that do not start with a dot.
+int CountFiles(const std::string& path);
+uint32_t ProcessId();
+// Removes the named shared objects whose names start with `prefix` that the system would keep
+// after the last process closed them (the POSIX shared-memory objects); nothing on Windows.
+void RemoveSharedObjects(const std::string& prefix);
+
+// A fresh folder under the temporary folder, removed with everything in it at the end of scope.
 class TempDir {
  public:
-  TempDir() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kvtest.XXXXXX";
-    path_ = mkdtemp(&pattern[0]) ? pattern : std::string();
+  TempDir() : path_(MakeTempFolder()) {}
+  ~TempDir() {
+    if (!path_.empty()) RemoveTree(path_);
   }
-  ~TempDir() { RemoveTree(path_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -29,24 +44,6 @@ class TempDir {
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
-  static void RemoveTree(const std::string& path) {
-    if (path.empty()) return;
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "/" + name;
-        struct stat st;
-        if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-          RemoveTree(child);
-        } else {
-          unlink(child.c_str());
-        }
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  }
   std::string path_;
 };
 
@@ -57,19 +54,9 @@ class ScopedEnv {
     const char* old = getenv(name);
     had_ = old != nullptr;
     if (had_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    SetEnv(name, value);
   }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
+  ~ScopedEnv() { SetEnv(name_.c_str(), had_ ? old_.c_str() : nullptr); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
@@ -89,10 +76,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-inline bool FileExists(const std::string& path) {
-  return access(path.c_str(), F_OK) == 0;
-}
-
 // Every test process's named shared objects carry a prefix of its own (isolation.cpp).
 constexpr char kObjectPrefixVariable[] = "CTKORVIN_OBJECT_PREFIX";
 
@@ -104,17 +87,6 @@ inline std::string ObjectPrefix() {
 // Where the shared-memory object `name` (say "m_KV-CTAPI") of this test lies.
 inline std::string SharedObjectPath(const std::string& name) {
   return "/dev/shm/" + ObjectPrefix() + name;
-}
-
-// The entries of a folder that do not start with a dot.
-inline int CountFiles(const std::string& path) {
-  int entries = 0;
-  if (DIR* folder = opendir(path.c_str())) {
-    while (dirent* entry = readdir(folder))
-      entries += entry->d_name[0] != '.';
-    closedir(folder);
-  }
-  return entries;
 }
 
 }  // namespace testutil

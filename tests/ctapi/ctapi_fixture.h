@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -109,13 +108,6 @@ inline cards::CardSpec CardWithAtr(const Bytes& atr, uint32_t protocols = 3) {
   return card;
 }
 
-inline void MakeFolders(const std::string& path) {
-  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
-    mkdir(path.substr(0, at).c_str(), 0755);
-  }
-  mkdir(path.c_str(), 0755);
-}
-
 class CtapiTest : public ::testing::Test {
  protected:
   void SetUp() override { sim::Reset(); }
@@ -135,7 +127,7 @@ class CtapiTest : public ::testing::Test {
   void SetSinglePort(const std::string& text) {
     std::string key =
         registry_.path() + "/HKEY_LOCAL_MACHINE/System/CurrentControlSet/Control/Kelvane/CT-API";
-    MakeFolders(key);
+    testutil::MakeFolders(key);
     testutil::WriteFile(key + "/SinglePort", text);
   }
 

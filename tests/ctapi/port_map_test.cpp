@@ -97,9 +97,15 @@ TEST_F(PortMapTest, MappedPortsOpenTheirReadersAndBuiltInNamesComeFirst) {
   sim::RemoveReader("Acme PinPad 0");
   ASSERT_EQ(CT_close(2), OK);
   EXPECT_EQ(CT_init(2, 91), ERR_INVALID);
-  const std::string log = testutil::ReadFile(log_);
+  std::string log = testutil::ReadFile(log_);
   EXPECT_NE(log.find("M: CTAPI F: PortMap"), std::string::npos);
-  EXPECT_NE(log.find("ports.conf line 4: the line does not st"), std::string::npos) << log;
+  // The record's text runs on over lines of 58 characters, wherever the folder's name ends.
+  const std::string wrap = "|\r\n                |";
+  for (size_t at = log.find(wrap); at != std::string::npos; at = log.find(wrap, at))
+    log.erase(at, wrap.size());
+  EXPECT_NE(log.find("ports.conf line 4: the line does not start with a port from 1 to 511"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "ctapi/ctapi.h"
@@ -262,6 +263,90 @@ std::vector<FirstOpen> OpenAtOnce(const std::vector<uint16_t>& ports) {
   for (int fd : {opened[0], opened[1], check[0], results[0], results[1]})
     close(fd);
   return outcomes;
+}
+
+// The texts of the error log's records of CT_init, each joined from its 58-character lines.
+std::vector<std::string> InitRecords(const std::string& log) {
+  std::vector<std::string> records;
+  const std::string head = "M: CTAPI F: CT_init\r\n";
+  const std::string margin = "                |";
+  for (size_t at = log.find(head); at != std::string::npos; at = log.find(head, at)) {
+    at += head.size();
+    std::string text;
+    while (log.compare(at, margin.size(), margin) == 0) {
+      text += log.substr(at + margin.size(), 58);
+      at = log.find("\r\n", at) + 2;
+    }
+    records.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+  }
+  return records;
+}
+
+// Every refusal of CT_init leaves one record in the error log that says why.
+TEST_F(CtapiTest, EveryRefusalOfCtInitLeavesOneRecordSayingWhy) {
+  AddReaders({"Generic Smart Card Reader Interface 0", "TREVANO Kelvane Birch 1",
+              "TREVANO Kelvane Birch 3"});
+  int to_parent[2], to_child[2];
+  ASSERT_EQ(pipe(to_parent), 0);
+  ASSERT_EQ(pipe(to_child), 0);
+  const pid_t other = fork();
+  if (other == 0) {
+    close(to_child[1]);
+    const int8_t opened = CT_init(9, 4);
+    char byte;
+    (void)!write(to_parent[1], &opened, 1);
+    (void)!read(to_child[0], &byte, 1);
+    _exit(0);
+  }
+  int8_t other_opened = -99;
+  ASSERT_EQ(read(to_parent[0], &other_opened, 1), 1);
+  ASSERT_EQ(other_opened, OK);
+
+  struct Case {
+    const char* setting;  // CTKORVIN_OBJECT_PREFIX or CTKORVIN_OSVERSION, as the case says
+    bool service;
+    uint16_t ctn;
+    uint16_t pn;
+    int8_t result;
+    std::string text;
+  } const cases[] = {
+      {"prefix", true, 1, 1, ERR_INVALID,
+       "the terminal table cannot be used: its lock failed: Invalid argument"},
+      {"version", true, 1, 1, ERR_INVALID, "this version of the system is not supported"},
+      {nullptr, true, 1, 0, ERR_INVALID, "port 0 names no reader"},
+      {nullptr, false, 1, 2, ERR_INVALID,
+       "no PC/SC service: establishing a context failed (0x8010001D)"},
+      {nullptr, true, 1, 2, OK, ""},
+      {nullptr, true, 2, 2, ERR_INVALID, "port 2 is in use by this process"},
+      {nullptr, true, 1, 3, ERR_INVALID, "ctn 1 is open already"},
+      {nullptr, true, 2, 1, ERR_INVALID,
+       "no reader \"TREVANO Kelvane Birch 0\" for port 1; PC/SC offers: Generic Smart Card "
+       "Reader Interface 0, TREVANO Kelvane Birch 1, TREVANO Kelvane Birch 3; a line \"1 = "
+       "READER NAME\" in /nonexistent/ctkorvin-test-ports.conf gives a reader this port"},
+      {nullptr, true, 2, 4, ERR_INVALID, "port 4 is in use by process " + std::to_string(other)},
+  };
+  size_t records = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string setting = c.setting ? c.setting : "";
+    testutil::ScopedEnv prefix("CTKORVIN_OBJECT_PREFIX", setting == "prefix"
+                                                             ? std::string(300, 'p').c_str()
+                                                             : testutil::ObjectPrefix().c_str());
+    testutil::ScopedEnv version("CTKORVIN_OSVERSION",
+                                setting == "version" ? "2.6.1.7600" : nullptr);
+    sim::SetServiceRunning(c.service);
+    EXPECT_EQ(CT_init(c.ctn, c.pn), c.result);
+    const std::vector<std::string> logged = InitRecords(testutil::ReadFile(log_));
+    if (c.result == OK) {
+      EXPECT_EQ(logged.size(), records);
+      continue;
+    }
+    ASSERT_EQ(logged.size(), ++records);
+    EXPECT_EQ(logged.back(), c.text);
+  }
+  sim::SetServiceRunning(true);
+  close(to_child[1]);
+  waitpid(other, nullptr, 0);
 }
 
 }  // namespace

@@ -123,6 +123,16 @@ TEST(MatchReaderNameTest, ResponsesWithoutANameMatchNoRow) {
   EXPECT_EQ(inisync::MatchReaderName(ReaderEntryTable, 1, nullptr, 2), -1);
 }
 
+// vezidide.ini lies in the Windows directory, joined with "/" here ("\\" on Windows: win32/).
+TEST(IniPathTest, WindowsDirectoryAndFileAreJoinedWithASlash) {
+  char path[inisync::kPathSize];
+  EXPECT_TRUE(inisync::IniFilePath("/etc", path, sizeof path));
+  EXPECT_STREQ(path, "/etc/vezidide.ini");
+  EXPECT_TRUE(inisync::IniFilePath("/", path, sizeof path));
+  EXPECT_STREQ(path, "/vezidide.ini");
+  EXPECT_FALSE(inisync::IniFilePath("/etc", path, 17));  // no room for the terminator
+}
+
 // --- whole runs on the simulator ----------------------------------------------------------------
 
 class InisyncRunTest : public ctapitest::CtapiTest {

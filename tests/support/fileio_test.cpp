@@ -302,7 +302,8 @@ TEST_F(FileIoTest, ExistAndAttributes) {
     EXPECT_EQ(fio::Exist(c.path.c_str()), c.exists) << c.path;
     uint32_t attributes = 0xFFFF;
     EXPECT_EQ(fio::GetAttr(c.path.c_str(), &attributes), c.result) << c.path;
-    EXPECT_EQ(attributes, c.attributes) << c.path;
+    // Windows marks new files for backup (the archive bit, 0x20); POSIX has no such mark.
+    EXPECT_EQ(attributes & ~0x20u, c.attributes) << c.path;
   }
   EXPECT_EQ(Log().size(), log_size);  // none of these answers is logged
 }
@@ -346,8 +347,7 @@ TEST_F(FileIoTest, TimesBefore1980AreTheFirstMomentOf1980) {
   for (time_t when : {time_t{0}, time_t{315532800 - 3 * 86400}}) {
     SCOPED_TRACE(when);
     WriteFile(path, "x");
-    const timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(testutil::SetFileTime(path, when));
     uint16_t date = 0xFFFF;
     uint16_t time = 0xFFFF;
     ASSERT_EQ(fio::GetDateTime(path.c_str(), &date, &time), kResultOk);

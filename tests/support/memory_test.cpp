@@ -24,8 +24,9 @@ using testutil::TempDir;
 std::vector<std::string> LogLines(const std::string& path) {
   std::vector<std::string> lines;
   std::istringstream in(ReadFile(path));
+  // A text file: on Windows its lines end in "\r\n".
   for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
+    lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
   return lines;
 }
 
