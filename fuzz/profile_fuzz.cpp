@@ -21,7 +21,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-constexpr size_t kMaxNames = 32;  // sections, and keys per section, looked at
+constexpr size_t kMaxNames = 8;  // sections, and keys per section, looked at
 constexpr char kDefault[] = "<none>  ";
 constexpr char kDefaultAnswered[] = "<none>";  // trailing blanks of a default are dropped
 constexpr char kWrittenValue[] = "fuzz value";
