@@ -2,10 +2,8 @@
 // same card models (sim/cards) as the in-process reader simulator. A Linux-only test tool, not
 // part of the library, so it speaks POSIX sockets directly.
 //
-// The vpcd link: vpcd listens on a TCP port per slot, kv-vicc connects. Every frame is a
-// two-byte big-endian length and the payload. A one-byte payload is a control byte (00 power
-// off, 01 power on, 02 reset, 04 get ATR - only the last one is answered, with the ATR); a longer
-// payload is a command APDU, answered with exactly one frame holding the response.
+// The vpcd link: vpcd listens on a TCP port per slot, kv-vicc connects and answers the frames
+// vpcd sends (frames.h).
 //
 // --insurance-card fills a memory card with a valid image in the health-insurance-card layout,
 // made by the tests' own generator (tests/memcard/insurance_card.h), so that the end-to-end
@@ -31,10 +29,12 @@
 
 #include "sim/cards/card.h"
 #include "tests/memcard/insurance_card.h"
+#include "tools/kv-vicc/frames.h"
 
 namespace {
 
 using cards::Bytes;
+using vicc::Outcome;
 
 constexpr char kUsage[] =
     "usage: kv-vicc --port N [--host HOST] [--atr HEX] [--protocols N] [--script CMD=RSP]...\n"
@@ -62,13 +62,6 @@ constexpr char kUsage[] =
     "  --insurance-card  contents: a valid health-insurance-card image (256 bytes) with the\n"
     "                    family's header A2, 92 or 82 13 10 91; instead of --memory-data\n";
 
-// vpcd's control bytes.
-constexpr uint8_t kCtrlPowerOff = 0x00;
-constexpr uint8_t kCtrlPowerOn = 0x01;
-constexpr uint8_t kCtrlReset = 0x02;
-constexpr uint8_t kCtrlGetAtr = 0x04;
-
-constexpr size_t kMaxFrame = 0xFFFF;
 constexpr int kFirstBackoffMs = 10;
 constexpr int kMaxBackoffMs = 250;
 
@@ -79,9 +72,6 @@ struct Options {
   bool verbose = false;
   cards::CardSpec spec;
 };
-
-// How a wait or a transfer ended.
-enum class Outcome { kDone, kSignal, kClosed, kTimeout, kError };
 
 bool ParseHex(const char* text, Bytes* out) {
   if (text == nullptr || out == nullptr) return false;
@@ -122,16 +112,6 @@ bool ParseHexPair(const char* text, Bytes* left, Bytes* right) {
   if (equals == nullptr) return false;
   const std::string first(text, static_cast<size_t>(equals - text));
   return ParseHex(first.c_str(), left) && ParseHex(equals + 1, right) && !left->empty();
-}
-
-std::string Hex(const uint8_t* data, size_t length) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (size_t i = 0; i < length; ++i) {
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 0xF];
-  }
-  return text;
 }
 
 // The memory-card families of --memory; header_byte is the first header byte (H1) of the
@@ -326,13 +306,7 @@ Outcome ReadExact(int fd, int signal_fd, uint8_t* buffer, size_t length) {
 }
 
 // One frame in one write, so that the length never waits for an ACK on its own.
-Outcome SendFrame(int fd, const Bytes& payload) {
-  if (payload.size() > kMaxFrame) return Outcome::kError;
-  Bytes frame;
-  frame.reserve(payload.size() + 2);
-  frame.push_back(static_cast<uint8_t>(payload.size() >> 8));
-  frame.push_back(static_cast<uint8_t>(payload.size() & 0xFF));
-  frame.insert(frame.end(), payload.begin(), payload.end());
+Outcome SendFrame(int fd, const Bytes& frame) {
   size_t done = 0;
   while (done < frame.size()) {
     const ssize_t sent = send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
@@ -406,46 +380,19 @@ int Connect(const Options& options, int signal_fd, bool* signalled) {
   }
 }
 
-// Answers vpcd until it closes the connection, a signal arrives or the link fails.
-Outcome Serve(int fd, int signal_fd, cards::Card& card, bool verbose) {
-  Bytes payload;
-  for (;;) {
-    uint8_t header[2];
-    Outcome outcome = ReadExact(fd, signal_fd, header, sizeof header);
-    if (outcome != Outcome::kDone) return outcome;
-    payload.resize(static_cast<size_t>(header[0] << 8 | header[1]));
-    if (payload.empty()) continue;
-    outcome = ReadExact(fd, signal_fd, payload.data(), payload.size());
-    if (outcome != Outcome::kDone) return outcome;
-    if (payload.size() == 1) {
-      // vpcd asks for the ATR at every presence poll (400 ms); only the rest is worth a line.
-      if (verbose && payload[0] != kCtrlGetAtr) {
-        fprintf(stderr, "kv-vicc: control %02X\n", payload[0]);
-      }
-      switch (payload[0]) {
-        case kCtrlPowerOn:
-        case kCtrlReset:
-          card.Reset();
-          break;
-        case kCtrlGetAtr:
-          outcome = SendFrame(fd, card.Atr());
-          break;
-        case kCtrlPowerOff:
-        default:
-          break;
-      }
-    } else {
-      const Bytes response = card.Process(payload);
-      if (verbose) {
-        fprintf(stderr, "kv-vicc: C-APDU %s R-APDU %s\n",
-                Hex(payload.data(), payload.size()).c_str(),
-                Hex(response.data(), response.size()).c_str());
-      }
-      outcome = SendFrame(fd, response);
-    }
-    if (outcome != Outcome::kDone) return outcome;
+// The connection to vpcd as the frames' link.
+class SocketLink : public vicc::Link {
+ public:
+  SocketLink(int fd, int signal_fd) : fd_(fd), signal_fd_(signal_fd) {}
+  Outcome Read(uint8_t* buffer, size_t length) override {
+    return ReadExact(fd_, signal_fd_, buffer, length);
   }
-}
+  Outcome Send(const Bytes& frame) override { return SendFrame(fd_, frame); }
+
+ private:
+  int fd_;
+  int signal_fd_;
+};
 
 // SIGTERM, SIGINT and SIGHUP arrive on a descriptor, so that every wait can end on them.
 int OpenSignalFd() {
@@ -489,7 +436,8 @@ int main(int argc, char** argv) {
     }
     // A new connection is a card freshly inserted.
     card->Reset();
-    const Outcome outcome = Serve(fd, signal_fd, *card, options.verbose);
+    SocketLink link(fd, signal_fd);
+    const Outcome outcome = vicc::Serve(link, *card, options.verbose);
     close(fd);
     if (outcome == Outcome::kSignal) break;
     if (outcome == Outcome::kError) {
