@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The library's own cost of CT_data, on the reader simulator: each benchmark sends one terminal
 // or card command again and again, and then replays, raw, the PC/SC calls that one such CT_data
 // made. The counter own_ns is the time per CT_data less the time of its PC/SC calls: what the

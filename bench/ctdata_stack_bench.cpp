@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CT_data to a card on the real stack (pcscd, the vpcd reader, a kv-vicc card) against the
 // PC/SC calls the library makes for it, made raw: the reader's state (1 ms), the protocol the
 // card runs (from its status where the driver lacks the attribute, as the pcsc-lite backend

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The benchmarks of the real stack, on a private pcscd with vpcd readers and kv-vicc cards
 # (tests/e2e/pcscd-private.sh; needs root for its mount namespace):
 #   - CT_data to a processor card against the raw PC/SC calls the library makes for it;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Installing on Linux, as pcsc-lite and the CCID driver install: the libraries with their
 # symbolic links, the public header as <ctkorvin/ctapi.h>, pkg-config and CMake package files,
 # the two programs and their manual pages. A Debian package comes from the same rules (CPack).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross build for 32-bit Windows with mingw-w64 (Debian: g++-mingw-w64-i686-posix). The
 # posix-thread variant of the compiler is the one with std::mutex and std::thread; the programs
 # are linked statically against its runtime (libgcc, libstdc++, winpthread), so that the DLLs and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Windows DLLs with fixed exports. kv_windows_dll(<target> <def file>) makes the shared library
 # <target> export exactly what the .def file lists, at its ordinals and under undecorated names,
 # and gives its clients the import library that dlltool builds from the same .def file (-k: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASCII configuration files: an INI-style text file held in memory as a doubly linked list of
 // line nodes with a list of section nodes over it, optional sorted indexes of each section's
 // entries, a process-wide cache of parsed files, and the write-back with a backup copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASCII configuration files: the sorted index of a section's entry lines, its binary search,
 // building on first use, insertion and removal, and the wildcard search over it.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASCII configuration files: reading and parsing the lines, the line and section lists, the
 // lookups by name and the changes made in memory (insert, alter, delete, comment).
 #include <cstring>

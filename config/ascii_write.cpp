@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASCII configuration files: the process-wide file-info cache of parsed files under the lock
 // "CFGFileInfoSem", and the write-back of a changed file: saved beside it and renamed into
 // place, with a backup copy kept until the save is done.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Binary configuration files: the header, reading and writing the section and entry blocks
 // field by field in big-endian form, walking the chains, adding, updating and deleting records,
 // and the plain file copy. The blocks of a file are checked as they are read, so a damaged or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Binary configuration files: a 64-byte header followed by chains of fixed-size blocks. Section
 // blocks (540 bytes, the first at offset 64) hold section records; each section record points to
 // a chain of entry blocks (288 bytes) whose records point to the values, which lie outside any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The configuration-file front end: opens ASCII and binary configuration files, answers values
 // and name lists, makes changes and writes them back. ASCII files are served either by our own
 // line lists (config/ascii.h) or, in profile mode, by the private-profile service

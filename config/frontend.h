@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The configuration-file front end: five operations over ASCII (INI-style) and binary
 // configuration files. Callers name a section and an entry by text and never see the layout.
 // Process-wide switches chosen by Init decide how ASCII files are handled: by our own line lists

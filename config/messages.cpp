@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The message catalogue: the fixed English and German texts of the result codes of the support
 // library and the configuration code. German texts are in code page 437 (0x81 is the u-umlaut).
 #include "config/messages.h"

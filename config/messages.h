@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The message catalogue: the fixed German and English texts of the result codes.
 #pragma once
 

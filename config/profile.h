@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The private-profile (INI) service: reads and writes single values of an INI file by path, the
 // way the operating system's profile functions do. Windows supplies the real service; other
 // systems get an INI reader and writer with the same answers. Section and key names are compared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service for systems without one: a small INI reader and writer over the
 // file layer. Every call reads the whole file; every change writes it back at once. Lines that a
 // change does not touch are written back as they were read, each ended by CR LF.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service on Windows: the system's own GetPrivateProfileStringA and
 // WritePrivateProfileStringA. A path is made full first: the system looks for a bare file name
 // in the Windows directory, while callers here mean the file they name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Status queries, connects and reconnects shared by the command handlers.
 #include "ctapi/card_link.h"
 

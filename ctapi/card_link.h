@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The library's ways of reaching the card and the reader that every command handler shares:
 // the status query, the connect sequence (with the O2Micro rule) and the reconnect.
 #pragma once

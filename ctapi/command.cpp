@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Parsing terminal commands and replying from the terminal.
 #include "ctapi/command.h"
 

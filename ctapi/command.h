@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Terminal commands: the parsed form that every terminal-command handler receives, the shape of
 // the handlers, and the replies of the terminal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The CT_data dispatcher: addresses, the terminal-command table, the vendor commands and the
 // way to the card.
 #include "ctapi/dispatcher.h"

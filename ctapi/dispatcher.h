@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CT_data: checks the terminal number and the addresses, then hands the command to the card of
 // ICC 1 or to the handler of a terminal command.
 #pragma once

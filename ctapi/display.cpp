@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // INPUT and OUTPUT on readers with a display and a keypad, through the vendor control codes of
 // the reader's driver. Each command reaches the reader over the card connection the terminal
 // keeps, or over a connection of its own (shared when a card answers, else direct) that it

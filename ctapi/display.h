@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The display and keypad of readers that have them: OUTPUT shows a text, INPUT collects keyed
 // characters. Both work with or without a card in the reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The exported entry points. The reader maker's twins run the very same code, so a terminal
 // opened under one name can be used and closed under the other. Both names call the functions
 // below, never each other: in an application that also links another CT-API library, a call to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // GET STATUS: the terminal's manufacturer data object (the library's identity and the driver
 // family), the status of the card in ICC 1 and the list of the terminal's functional units.
 #include "ctapi/get_status.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // GET STATUS: the terminal's manufacturer data, the card status and the functional units.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PIN commands for processor cards: the command's data field goes unchanged to pinlink over
 // a connection to the reader, and pinlink's answer comes back as it is, from the card or from
 // the terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PERFORM VERIFICATION and MODIFY VERIFICATION DATA: the PIN is typed on the reader's PIN pad
 // and presented to the card by pinlink, never passing through the application. Processor cards
 // are handled here; memory cards in memcard/.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The port map file: read whole (it is small), line by line.
 #include "ctapi/port_map.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The port map: a small text file in which users give a port to any PC/SC reader, beyond the
 // readers the library knows by name. Lines "PORT = READER NAME PREFIX [display] [pinpad]";
 // blank lines and lines starting with '#' say nothing. The file is CTKORVIN_PORTS, by default

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The card power commands of the terminal: RESET CT of the terminal and of ICC 1, REQUEST ICC,
 // DEACTIVATE ICC and EJECT ICC. They connect, reset, power down and forget the card connection
 // kept in the terminal's slot, and answer the card's answer-to-reset or its historical bytes.

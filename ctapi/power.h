@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The card power commands of the terminal: RESET CT (of the terminal and of ICC 1), REQUEST
 // ICC, DEACTIVATE ICC and EJECT ICC.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reader naming and the reader table.
 #include "ctapi/readers.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reader naming: how a port number becomes a PC/SC reader name, the second name some readers
 // also register under, the table of known readers and their capabilities, the count of known
 // readers attached, and the SinglePort switch.

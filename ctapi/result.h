@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CT-API return codes and status words, and the one mapping of a PC/SC result onto them that
 // every command handler shares.
 #pragma once

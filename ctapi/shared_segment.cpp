@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared-memory segments. The platform mapping "m_" + name is 4 bytes longer than the
 // payload: its first word holds the payload size (little-endian), written by the creator.
 #include "ctapi/shared_segment.h"

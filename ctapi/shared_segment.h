@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared-memory segments: a block of memory shared with every process that asks for the
 // same name. Each process remembers the segments it was given, so a second request for a name
 // costs nothing and returns the same address. Failures are logged under "SMEM".

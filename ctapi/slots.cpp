@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The terminal slot table and this process's ctn table, and the admission check of CT_init.
 #include "ctapi/slots.h"
 

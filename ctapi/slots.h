@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The terminal slot table: four TerminalSlot records in the shared segment "KV-CTAPI", one per
 // open terminal of any process on the machine, and this process's table from ctn to slot.
 #pragma once

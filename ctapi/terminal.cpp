@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Opening and closing a terminal. Opening makes no card connection: the first command that
 // needs the card makes it. Closing drops the card connection, gives back a display that the
 // library wrote to, releases the context and frees the slot.

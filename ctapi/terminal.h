@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Opening and closing a terminal: the second half of CT_init and the whole of CT_close.
 #pragma once
 

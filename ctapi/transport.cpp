@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Commands to a processor card.
 #include "ctapi/transport.h"
 

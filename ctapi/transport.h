@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The transport of commands to a processor card: the connection is refreshed before every
 // command, and the card's answer comes back exactly as PC/SC delivered it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for ASCII configuration files through the front end: the input is the file. It is
 // opened for reading and writing, every section, entry list and value is queried into buffers of
 // exact sizes, an entry is added (and a scratch entry and section added and deleted again), and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for binary configuration files: the input is the whole file. Every walk, lookup,
 // value read and change runs over it once; none may hang or touch memory outside a block.
 #include <cstddef>

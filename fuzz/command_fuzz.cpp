@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for terminal commands as CT_data receives them: the parser must accept or refuse
 // any bytes without reading past them.
 #include <cstddef>

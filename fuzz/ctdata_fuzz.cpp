@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for CT_data as a whole on the reader simulator. The input chooses the reader, the
 // card in it with everything the card holds and answers, the keys and PIN entries typed, the
 // PC/SC failures, and then a sequence of CT_data calls with their addresses, response capacity

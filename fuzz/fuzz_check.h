@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers of the fuzz targets: a property check that stops the run with a report, caller buffers
 // of exactly the size handed over (so that the sanitizers see every byte written or read past
 // them), and a scratch file in a private temporary folder.

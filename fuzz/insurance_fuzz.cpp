@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for the insurance-card data check: the card's data area is outside input; the check
 // must pass or fail any bytes without reading outside them. The first input byte picks H1.
 #include <cstddef>

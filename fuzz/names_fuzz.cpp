@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for pcsc-lite's reader lists: any multi-string the daemon sends is presented and
 // every presented name translated back, without reading past the list.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for the private-profile service, which reads an existing vezidide.ini: the input is
 // the file. Sections, keys and values are queried into heap buffers of exactly the size handed
 // over, from one byte to more than enough. Properties:

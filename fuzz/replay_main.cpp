@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Replays a fuzz target's corpus without libFuzzer: every file of the folders (or the single files)
 // named on the command line is handed once to the target's entry function, in an exact-size heap
 // copy so that the sanitizers of the build see any read past the input. A folder that is missing

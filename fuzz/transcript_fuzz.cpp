@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for ctkorvin-cli's decoding of answers: whatever a card or terminal sends back is
 // described without reading past it. The first byte picks the command the answer belongs to.
 #include <cstddef>

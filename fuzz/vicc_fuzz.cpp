@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target for kv-vicc's frame reader: the input is what vpcd sends over the link, after a
 // first byte that picks the card in the slot (a processor card with a file, a script and a PIN,
 // or a memory card of each family holding an insurance-card image). Properties: the frames are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The run of inisync, step by step: the command line, the version check and the start-up
 // pause, the Windows directory and the library path, the INI file made writable and opened,
 // the probe of every port, and the update of the reader sections and the "CardReader" list.

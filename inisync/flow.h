@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The run of inisync: probe every port through the CT-API, match the names the readers report
 // against the reader table, and bring the reader sections of vezidide.ini in the Windows
 // directory up to date through the configuration front end in profile mode.

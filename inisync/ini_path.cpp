@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where vezidide.ini lies: in the Windows directory. Apart from the run (flow.cpp), which calls
 // the CT-API, so that it links without a CT-API library.
 #include "inisync/flow.h"

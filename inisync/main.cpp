@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // inisync: records the card readers that answer through the CT-API in vezidide.ini. It prints
 // nothing; the exit code tells how the run went.
 #include <string>

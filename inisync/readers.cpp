@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reader table of inisync. The rows come in groups of four: the same reader type under
 // four port numbers, the section name (and where it ends in " 0", the display name) counting
 // 0 to 3. Some groups share their ports: the library reports the same reader under either name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The readers inisync knows: one row per reader name the CT-API library can report, with the
 // port under which the reader is opened, its display name and whether it has a PIN pad.
 #pragma once

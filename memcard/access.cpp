@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory access by card family.
 #include "memcard/access.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading and writing a memory card's memory through memlink, by the card's family: 2-wire,
 // 3-wire (write mode 0), or I2C for every other type.
 #pragma once

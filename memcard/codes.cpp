@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The card's code and protection memory: VERIFY and CHANGE REFERENCE DATA on 2-wire and 3-wire
 // cards with the tries left in the answer, and READ and WRITE PROTECTION MEMORY on 2-wire cards.
 #include "ctapi/command.h"

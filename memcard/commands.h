@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The commands a memory card understands as if it were a processor card with files: SELECT
 // FILE, READ BINARY, UPDATE BINARY, VERIFY, CHANGE REFERENCE DATA, and this library's READ and
 // WRITE PROTECTION MEMORY for 2-wire cards. Each answers data and SW1 SW2, or SW1 SW2 alone,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory-card detection at power-up. A synchronous memory card is presented as a small card
 // with a file structure: a 4-byte header H1 H2 H3 H4 at address 0, an ATR file, a directory
 // object and the application area. The detection finds the family, the size and where these

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The entry of every command to a memory card: the connection is refreshed, the class checked,
 // and the instruction routed to its emulation.
 #include "ctapi/card_link.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // SELECT FILE, READ BINARY and UPDATE BINARY on a memory card presented as a small file card:
 // the whole memory (3F 00), the directory (2F 00), the ATR file (2F 01) and the application
 // area after the directory object, selected by its identifier.

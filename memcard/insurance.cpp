@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Cards in the layout of the German health insurance card. The layout check reads the ATR file
 // and the directory and compares them with the fixed insurance-card values; the data check walks
 // the data objects of the application area against the tag table, the content rules, the group

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Cards in the layout of the German health insurance card: the layout check (header, ATR file,
 // directory) and the check of the whole data object with its checksum.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Synchronous memory cards: the detection that runs whenever a card is powered, and the entry
 // through which every command to a memory card reaches the emulated file commands.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PIN entry for memory cards on the PIN pad. The command carries the card command to perform in
 // a 0x52 object; it is checked here against what a 2-wire or 3-wire card can do, then pinlink
 // has the PIN typed and presented, and its status becomes the answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // memlink: the memory-card library. Each call becomes one or more of the reader's storage-card
 // commands (class FF), sent with SCardTransmit on the caller's card handle:
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* memlink: the memory-card library. It drives synchronous memory cards (2-wire, 3-wire and I2C)
  * through the reader's storage-card commands, sent with SCardTransmit on the card handle that
  * the caller connected. Every function takes that handle first and returns a 32-bit status:

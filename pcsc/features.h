@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The feature list of PC/SC part 10, as a reader answers the feature request
 // (PlatformControlCode(kFeatureRequestFunction)): entries of a tag, a length and, for each
 // feature, its control code in four bytes, most significant first.

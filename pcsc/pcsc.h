@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one PC/SC seam of the library. These are the calls the library makes into the smart-card
 // resource manager, with fixed-width types and the values of WinSCard: result codes, state bits,
 // attribute ids and control codes travel through unchanged. A backend is chosen at link time:

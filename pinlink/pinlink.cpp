@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pinlink: secure PIN entry on the PIN pad of a PC/SC reader, as PC/SC part 10 defines it. The
 // reader collects the PIN and builds the card command itself; this library only tells it how:
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* pinlink: secure PIN entry on the PIN pad of a PC/SC reader. The reader collects the PIN and
  * builds the card command itself (PC/SC part 10: FEATURE_VERIFY_PIN_DIRECT and
  * FEATURE_MODIFY_PIN_DIRECT), so the PIN never passes through the application or this library.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Local calendar time: the time stamps of the error log and the allocation log, and the
 // last-write times of files (which the file layer turns into DOS date and time).
 #pragma once

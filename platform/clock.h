@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Clock and sleep. Every wait of the system goes through these two functions and nothing else
 // calls the operating system's sleep, so that a test build can run the whole library on virtual
 // time by linking another implementation of this header (the reader simulator does).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The operating system's error numbers and their texts.
 #pragma once
 

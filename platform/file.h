@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files as the operating system keeps them. The file layer of the support library is the only
 // user; it adds the open modes, sharing codes, result codes and logging of the system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where the code of this process comes from: the file of the executable or shared library that
 // holds a given address, and the system's Windows directory.
 #pragma once

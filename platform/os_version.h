@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The version of the operating system, as the Windows version query reports it.
 #pragma once
 

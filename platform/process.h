@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The running process: its number and its environment; whether another process still runs.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The system's registry of settings, read-only: 32-bit values under HKEY_LOCAL_MACHINE.
 #pragma once
 

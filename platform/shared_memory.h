@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared memory: a block of memory that every process asking for the same name shares.
 // A mapping lives while at least one process holds it; the last holder's end destroys it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Locks and counting semaphores of the operating system, optionally shared between processes
 // under a system-wide name. The semaphore records of the support library sit on top.
 #pragma once

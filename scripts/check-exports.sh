@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Fails unless the shared library exports exactly the given names (and nothing else of its own).
 # Usage: check-exports.sh <library.so> <name>...
 set -euo pipefail

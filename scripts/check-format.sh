@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Fails when clang-format would change any C++ file of the tree. Usage: check-format.sh [clang-format]
 set -euo pipefail
 cd "$(dirname "$0")/.."

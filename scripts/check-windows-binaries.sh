@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks the export and import tables of the Windows deliverables with objdump -p:
 # - CTKORVIN.dll exports exactly CT_close, CT_data, CT_init, CTKORVIKV_close, CTKORVIKV_data and
 #   CTKORVIKV_init at ordinals 2 to 7 (no ordinal 1); memlink.dll its fourteen calls by ordinal

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The main job: a CT-API session through libctkorvin.so on virtual readers, printed as a
 # transcript a person can follow. On a fresh Debian 12 machine it installs what it needs
 # (install-deps.sh), builds the developer preset (the library, ctkorvin-cli, inisync, kv-vicc and
@@ -171,7 +172,7 @@ case "${1:-}" in
 --stack) stack "${2:-}" ;;
 "") main ;;
 *)
-  sed -n '10p' "$0" | sed 's/^# *//' >&2
+  sed -n '11p' "$0" | sed 's/^# *//' >&2
   exit 2
   ;;
 esac

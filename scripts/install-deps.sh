@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the Debian packages that the build, the tests and the demo need, when any is missing:
 # the tool chain, GoogleTest, clang-format, pcsc-lite, pcscd, the vpcd virtual reader driver, the
 # process and socket tools the private pcscd script uses, and the standard CT-API header (the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Windows half of the test command: installs what the cross build and its Wine runs need when
 # any of it is missing (the i386 architecture, wine, wine32:i386, g++-mingw-w64-i686-posix, the
 # GoogleTest sources), then configures, builds and tests the `win32` preset: the four deliverables

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The test command: installs the Debian packages the build needs when they are missing, then
 # configures, builds and runs every test of the developer build (sanitizers on), and after it the
 # Windows deliverables, cross-built and tested under Wine (scripts/test-windows.sh).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The private 32-bit Wine prefix of the Windows tests, named by WINEPREFIX.
 #   setup: creates it when missing (headless: no display, no Mono/Gecko prompts, no menu
 #          entries, no crash dialog; Windows 2000 as the version Wine reports), starts its wineserver to stay and lets wineboot finish, so

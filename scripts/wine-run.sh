@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs a cross-built Windows program under Wine, headless, in the private 32-bit prefix that
 # WINEPREFIX names (set up by wine-prefix.sh). CMake uses it as the emulator of the Windows
 # build's test programs. A program that ends with another exit code than 0 leaves a line saying so

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks, in the Wine prefix that WINEPREFIX names, what the CT-API library makes of the system's
 # own settings: the version Wine reports (HKCU\Software\Wine, Version) gives the system class
 # (win2k and winxp 50, nt40 40, win98 98; win7 refused by CT_init), and the registry switch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated reader driver: the reader maker's vendor control codes (read a key, switch keypad
 // input, show a text, prepare or give back the display, the request before a direct connection
 // is closed) and the PIN-pad features of PC/SC part 10 (pinpad.cpp). The codes are dispatched

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PC/SC seam on the reader simulator: the resource manager's calls with the semantics of
 // WinSCard, answered from the simulated readers and cards. Every call is logged with its answer;
 // a pending fault answers in a call's place and the call then does nothing else.

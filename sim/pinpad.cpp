@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated PIN pad of PC/SC part 10: the feature list (FEATURE_VERIFY_PIN_DIRECT and
 // FEATURE_MODIFY_PIN_DIRECT on readers with a PIN pad), and the two secure PIN entries. An
 // entry reads PIN_VERIFY_STRUCTURE or PIN_MODIFY_STRUCTURE (packed, little-endian), takes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reader simulator's control API for tests, its virtual clock (which also stands in for
 // platform::MonotonicMs and platform::SleepMs), scheduled card events and fault injection.
 #include "sim/sim.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reader simulator: an in-process stand-in for the whole PC/SC world, for tests. It
 // implements the PC/SC seam (pcsc/pcsc.h) and plays the resource manager, the reader driver with
 // its vendor control codes, and the cards; it also owns the virtual clock behind

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reader simulator's inner state, shared by its source files (the control API, the PC/SC
 // calls and the reader driver). Tests use sim/sim.h, never this header.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The error log. A record is a head line with the time, the code, the call site, the module and
 // the function, followed by the message in a box 58 characters wide:
 //

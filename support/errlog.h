@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The error log: one boxed, time-stamped record per reported failure, appended to the file
 // named by the environment variable ERRLFILE. Without that variable nothing is written.
 #pragma once

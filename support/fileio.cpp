@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The file layer. Paths come in the OEM code page and are converted before every call into the
 // system; every failure is written to the error log under "FIO" with the operation's name, except
 // the "no information" code of the attribute and time queries, which callers use as an answer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The file layer: open modes, sharing codes and result codes over the platform's files. Every
 // failure is reported to the error log under the module "FIO" and the operation's name.
 #pragma once

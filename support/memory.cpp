@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory functions and the allocation log. A tagged block carries 16 bytes in front of the
 // caller's bytes: the last path component of the allocating source file and the line, e.g.
 // "     cfg 0007". With VMPMEMLOG set, every tagged call appends one line to that file:

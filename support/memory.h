@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory functions: zero-filled allocation, tagged allocation with the allocation log (one line
 // per call in the file named by VMPMEMLOG), and the small conversions of the configuration code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Result codes of the support library and the configuration-file code: 32-bit, 0 = success.
 // 0x810xxxxx parameter errors, 0x811xxxxx rights and PINs, 0x812xxxxx configuration content,
 // 0x813xxxxx run-time errors, 0x81Fxxxxx file and module errors, 0x820xxxxx the file layer.

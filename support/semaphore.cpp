@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Semaphore records over the platform's locks and counting semaphores. Failures go to the error
 // log under "SEM" with the operation's name; a time-out of CheckSet is an answer, not a failure.
 #include "support/semaphore.h"

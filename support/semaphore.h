@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Semaphore records: a lock or a counting semaphore of the operating system, optionally shared
 // between processes under the system name "s_" + name. Failures are reported to the error log
 // under the module "SEM".

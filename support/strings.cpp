@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bounded string and memory helpers: copies, appends, comparisons, searches and number
 // formatting that take the capacity of their destination and never write past it.
 #include "support/strings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bounded string and memory helpers. Every helper that writes takes the capacity of its
 // destination in bytes (terminator included for strings) and never writes past it. Strings are
 // 8-bit and NUL-terminated. A null pointer or a capacity of 0 is answered by doing nothing.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The Windows test programs, cross-built and run under Wine. Each program is one CTest case (one
 # Wine start per program); its verdict comes from the output: GoogleTest's summary, no failed
 # test, no message of Wine's loader, and no exit code other than 0 (scripts/wine-run.sh reports

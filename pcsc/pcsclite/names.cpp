@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reader names between pcsc-lite and the library: strips pcsc-lite's " XX YY" ending, numbers
 // the readers of equal names and translates a presented name back.
 #include "pcsc/pcsclite/names.h"

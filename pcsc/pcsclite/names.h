@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reader names between pcsc-lite and the library. pcsc-lite ends every reader name in " XX YY"
 // (two groups of two hex digits); the library sees the name without that ending, a blank and the
 // reader's instance number among the readers of the same name ("Maker Model 00 01" becomes

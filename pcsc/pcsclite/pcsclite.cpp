@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PC/SC seam over pcsc-lite. pcsc-lite speaks the WinSCard interface with a few differences,
 // and this file adapts exactly those: reader names (pcsc-lite's " XX YY" ending becomes an
 // instance number), the attributes some drivers do not serve, a transmit that succeeds with no

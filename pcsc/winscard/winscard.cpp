@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PC/SC seam's backend on Windows: thin forwarding to WinSCard, whose values the seam
 // carries. On 32-bit Windows the seam's records are WinSCard's own, field for field, and its
 // handles and contexts have the width of the seam's.

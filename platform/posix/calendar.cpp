@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Local calendar time on POSIX.
 #include "platform/calendar.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Clock and sleep on POSIX: CLOCK_MONOTONIC and nanosleep, resumed after signals.
 #include "platform/clock.h"
 

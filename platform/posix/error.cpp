@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Error numbers on POSIX: errno, and the C locale's texts for them (the English ones).
 #include "platform/error.h"
 

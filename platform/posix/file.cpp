@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files on POSIX. The read-only attribute is a file without any write permission bit; it is
 // checked here before every write access, delete or copy over the file, so that a read-only file
 // stays read-only even for root, whom the kernel would let write anything.

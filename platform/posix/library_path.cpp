@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Module paths and the Windows directory on POSIX: the dynamic loader names the module that
 // holds an address; a relative name (the main program started by a relative path) is made
 // absolute against the current folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The system name of a named object (shared memory, locks) on POSIX: "/" + prefix + name. The
 // prefix comes from CTKORVIN_OBJECT_PREFIX and is empty unless set; it gives a test run, or a
 // second set of terminals, objects of its own beside the machine-wide ones.

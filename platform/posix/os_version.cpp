@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The version of the operating system on POSIX. The library was made for the NT family 5.0
 // (build 2195), so that is what this system reports; CTKORVIN_OSVERSION can name another
 // version as "platform.major.minor.build" (for example "2.6.1.7601"), which tests use.

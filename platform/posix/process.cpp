@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The running process on POSIX: environment and process number, and the state of another
 // process as /proc shows it.
 #include "platform/process.h"

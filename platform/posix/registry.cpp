@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The registry on POSIX: HKEY_LOCAL_MACHINE is the folder HKEY_LOCAL_MACHINE under the folder
 // named by CTKORVIN_REGISTRY (default /etc/ctkorvin/registry). A key is a folder (the parts of
 // its path separated by "/"), a 32-bit value a file named after the value that holds the number

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared memory on POSIX: the shared-memory object "/" + prefix + name (object_name.h).
 // A Windows mapping lives while some process holds it; here every process that holds the object
 // keeps a shared lock on it for as long as it lives, and an object that nobody locks is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Locks and counting semaphores on POSIX. A named object lives in the shared-memory object
 // "/" + prefix + system name (see object_name.h) and is shared by every process that opens that
 // name; it exists while some process has it open, like a named kernel object on Windows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Clock and sleep on Windows: GetTickCount and Sleep. The tick count wraps after 49.7 days; the
 // clock counts the wraps it sees, so it keeps going forward as long as it is read at least once
 // in every such period (GetTickCount64 does not exist on the systems the library runs on).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Error numbers on Windows: GetLastError and the system's US English texts (FormatMessageA).
 #include "platform/error.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files on Windows, with the system's share modes: what other openers may do while a file is
 // open is enforced by the system itself.
 //

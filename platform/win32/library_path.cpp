@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Module paths, library files and the Windows directory on Windows. The module that holds an
 // address is the allocation that the address lies in (VirtualQuery): that works on every system
 // the library runs on, also those without GetModuleHandleExA. A library file is found with

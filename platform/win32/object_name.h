@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named kernel objects on Windows: their system names and the security every one of them gets.
 // A name is prefix + name. The prefix comes from CTKORVIN_OBJECT_PREFIX and is empty unless set;
 // it gives a test run, or a second set of terminals, objects of its own beside the usual ones.

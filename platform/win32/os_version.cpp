@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The version of the operating system on Windows: GetVersionExA with the 148-byte structure.
 #include "platform/os_version.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The running process on Windows: environment and process number, and the state of another
 // process as the system tells it through a handle to it. Process numbers are machine-wide on
 // Windows, so every process sees the same set of them.

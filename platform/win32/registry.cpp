@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The registry on Windows: RegOpenKeyExA and RegQueryValueExA under HKEY_LOCAL_MACHINE.
 #include "platform/registry.h"
 

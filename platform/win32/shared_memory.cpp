@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared memory on Windows: page-file-backed file mappings named prefix + name
 // (object_name.h), open to every account and with an inheritable handle. The system keeps a
 // mapping while some process holds a handle or a view of it and destroys it with the last one.

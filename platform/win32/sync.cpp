@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Locks and counting semaphores on Windows: the system's mutexes and semaphores, named
 // prefix + system name (object_name.h) and open to every account. A mutex may be taken again by
 // the thread that holds it; one whose holder ended without releasing it is abandoned, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Card models: the processor card, which answers replayed and scripted commands and otherwise
 // serves a small ISO 7816-4 file system of transparent elementary files below the master file
 // (SELECT by file identifier, READ BINARY, UPDATE BINARY), and a PIN with a counter (VERIFY,

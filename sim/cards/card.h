@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Card models shared by the reader simulator and kv-vicc (the virtual card for a real PC/SC
 // daemon), so that both kinds of test talk to the same cards.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Synchronous memory cards as a PC/SC reader with storage-card support serves them: the reader
 // answers the storage-card commands (class FF) on the card's behalf, so the model is the card
 // and that part of the reader firmware together.

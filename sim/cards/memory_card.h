@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The synchronous memory-card models (2-wire, 3-wire, I2C) behind cards::MakeCard. Only
 // sim/cards uses this header; everyone else makes cards with MakeCard.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A second process for the tests of the Windows build: the test program started again with
 // `--kv-child <name> <argument>` runs the child routine registered under <name> instead of its
 // tests, and ends with the routine's result as its exit code (main_win32.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Linked into every test program, so that no test meets the machine's own state: the process's
 // named shared objects (the terminal table, the mapping lock, named semaphores) get a prefix of
 // their own, so that tests never meet the machine-wide table nor another test run; and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The main of the Windows test programs. On Linux CTest starts every test case in a process of
 // its own, and the tests rely on that: the process's terminal table, its ctn table and its
 // attached mappings start empty. Under Wine one start per program keeps the suite quick, so the

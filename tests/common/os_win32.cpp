@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The helpers of test_util.h that differ between the systems: the Windows side.
 #include <stdlib.h>
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Small helpers shared by the test programs: a private temporary folder per test, scoped
 // environment variables, whole-file reads and writes, and where the test's shared objects lie.
 #pragma once

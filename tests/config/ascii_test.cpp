@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASCII configuration files: lines kept trimmed and in place, lookups that respect case, the
 // insertion points of new entries and sections, the sorted index and its wildcard search, long
 // lines, the file-info cache and the write-back that keeps the previous content on failure.

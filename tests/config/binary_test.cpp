@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Binary configuration files: the header, where a new file puts its first blocks and value,
 // growing chains of section and entry blocks, moving values, passing over empty blocks,
 // deleting sections and entries, reading values into small buffers, names too long for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The configuration-file front end: opening ASCII and binary files (open results, types,
 // failures and their log records), values and name lists with their lengths, changes and what
 // reaches the disk, read-only handles, the profile mode's answers, and the file-info cache.

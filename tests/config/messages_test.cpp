@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Message catalogue: every text of the table in both languages, the parameter-error range and
 // its ends, codes with a text in one language only, the unknown-error fallback and the choice
 // of language.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service: the return values of reading a value, a key list and the section
 // list for every buffer size that matters, letter case and blanks, and the effects of writing a
 // value, deleting a key and deleting a section on the file's lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The ground every CT-API test stands on: a fresh simulator, a private registry and error log,
 // and the default system version. Each test runs in a process of its own, so the process's
 // terminal table starts empty, and its terminal table segment is its own (isolation.cpp).

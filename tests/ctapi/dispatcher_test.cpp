@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CT_data: the order of its checks, the address exchange in every outcome, the command parser,
 // the instruction table with its capability gates, and the vendor commands.
 #include "ctapi/dispatcher.h"

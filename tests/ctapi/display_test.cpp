@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // INPUT and OUTPUT on a reader with a display and a keypad: the prompts and texts as the driver
 // receives them, the key dialogue with its time-outs on the virtual clock, the confirmation, the
 // endings, and the connection used and given back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // GET STATUS on the simulator: the manufacturer data object with the driver family texts, the
 // card status object of both handlers, the functional units, the refusals and the buffer limits.
 #include "ctapi/get_status.h"

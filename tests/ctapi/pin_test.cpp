@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PERFORM VERIFICATION and MODIFY VERIFICATION DATA on processor cards: the checks before the
 // PIN pad, the PIN typed on the simulated PIN pad and inserted into the card command, the answer
 // as pinlink gives it with the address of who answered, and the connection given back.

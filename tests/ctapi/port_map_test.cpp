@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The port map: its lines, and terminals opened on readers that only the map names.
 #include "ctapi/port_map.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The card power commands on the simulator: RESET CT of the terminal and of ICC 1, REQUEST ICC
 // with its waiting time and the keep-power rule, DEACTIVATE ICC, EJECT ICC with its data
 // objects, the historical bytes, and the response buffer limits.

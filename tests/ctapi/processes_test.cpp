@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Terminals of several processes in the one machine-wide table (fork). Every child is forked
 // before its parent attaches the table, so that it is a process of its own and not a copy of
 // the parent's terminals; parent and child take turns through pipes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reader naming: port ranges, alternate names, the reader table, the count of known readers and
 // the SinglePort switch.
 #include "ctapi/readers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The mapping of PC/SC results onto return codes and status words.
 #include "ctapi/result.h"
 

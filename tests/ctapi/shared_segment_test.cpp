@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named shared segments: the platform object and its size word, repeated requests, open-only
 // requests, argument checks and their log records.
 #include "ctapi/shared_segment.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Many processes opening and closing terminals at once, on the same, distinct and overlapping
 // ports, while some of them are killed: the table never gives a port to two terminals, never
 // has more than four terminals open, and loses no slot.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Opening and closing terminals on the simulator: port names, the keep-power flag, the table
 // search, the SinglePort switch, the display give-back, the twins and the refusals (their
 // error-log records, with a second process holding a port: processes_test.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Commands to the card of ICC 1: the checks of the dispatcher on the way, and the transport to a
 // processor card with its connection refresh, the T=0 case-2 rule and its answers.
 #include "ctapi/transport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // CT_data through libctkorvin.so on the real stack: power-up of processor and memory cards,
 // GET STATUS, APDUs to a T=0 card as the card receives them, a card pulled out, the code of a
 // memory card and insurance cards read whole. Runs in the CTest case e2e_ct_data, whose stack

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli on the real stack of the CT_data case (see ct_data_test.cpp for its ports): the
 // ports it lists, the transcript of a session and its exit status; and its own answers without a
 // resource manager.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The CT-API through libctkorvin.so on the real stack: terminals opened on vpcd readers, as an
 // application sees them and as the machine-wide table records them byte by byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the end-to-end stack holds, as tests/e2e/CMakeLists.txt sets it up: one vpcd reader with
 // two slots, and in slot 00 00 a kv-vicc processor card. The values arrive as KV_E2E_*
 // definitions from the same CMake variables that make the kv-vicc command line.

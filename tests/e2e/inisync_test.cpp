@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // inisync on the real stack: the program, as built against libctkorvin.so, records the vpcd
 // readers that answer in vezidide.ini of a scratch Windows directory; a second run changes
 // nothing; a reader that no longer answers is removed, and without the resource manager every

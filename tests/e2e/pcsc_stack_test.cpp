@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The end-to-end stack itself, seen through pcsc-lite: the private pcscd lists both vpcd slots
 // under the names the tests expect, kv-vicc's card sits in its slot with its ATR, and APDUs reach
 // the card model and come back with its answers.

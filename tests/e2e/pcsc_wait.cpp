@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kv-pcsc-wait: waits until a pcscd lists the given readers and, optionally, until given readers
 // hold a card or are empty. The end-to-end scripts use it instead of sleeping: it reacts to
 // pcscd's own change notifications (SCardGetStatusChange) and gives up at an overall time limit.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # A private pcscd for the end-to-end tests: vpcd virtual readers on private ports with kv-vicc
 # cards in them. pcscd's hard-wired /run/pcscd is a folder of the work directory, bound over it
 # in a mount namespace of the daemon's own, so that it neither sees nor disturbs a system pcscd.
@@ -36,7 +37,7 @@ die() {
 }
 
 usage() {
-  sed -n '6,14p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '7,15p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 1
 }
 

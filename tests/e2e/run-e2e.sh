@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The end-to-end test driver CTest runs: the real PC/SC stack (a private pcscd with vpcd virtual
 # readers and kv-vicc cards, see pcscd-private.sh) around one test program, then a check that
 # nothing of it is left running.
@@ -12,7 +13,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 (($# >= 4)) || {
-  sed -n '6p' "$0" | sed 's/^# *//' >&2
+  sed -n '7p' "$0" | sed 's/^# *//' >&2
   exit 1
 }
 workdir=$1

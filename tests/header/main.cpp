@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the four units that include the standard CT-API header and ctkorvin's together.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* The standard CT-API header and ctkorvin's in one C unit, ctkorvin's first. */
 #include "ctapi/ctapi.h"
 /* and then */

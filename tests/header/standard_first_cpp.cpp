@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The standard CT-API header and ctkorvin's in one C++ unit, the standard one first.
 #include <ctapi.h>
 // and then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The run of inisync on the reader simulator: the command-line switch, the version check and the
 // start-up pause on virtual time, the name matching, the probe and its early end, and what the
 // run leaves in vezidide.ini (readers added, kept, removed, the "Active" one, a read-only file,

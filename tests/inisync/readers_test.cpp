@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The reader table of inisync: its size, the groups of four and their counting, the rows that
 // share ports, and the values every filled row carries.
 #include "inisync/readers.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the build into a scratch prefix, as a packager would, and builds and runs a small C
 # client against it through pkg-config. Checks that nothing installed keeps a path into the build
 # tree and that the libraries come with their symbolic links.

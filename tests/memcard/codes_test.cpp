@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The card's code on 2-wire and 3-wire memory cards (VERIFY, CHANGE REFERENCE DATA, the tries
 // left in the answer) and the protection memory of 2-wire cards.
 #include "tests/memcard/memory_card_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory-card detection at power-up, seen through REQUEST ICC on the simulator: the families,
 // sizes and file layouts it finds, the cards it refuses, the I2C address-width write test, the
 // 3-wire PIN-area probe, and the command entry that memory cards reach afterwards.

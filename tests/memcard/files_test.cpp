@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The file commands on memory cards: SELECT FILE by identifier and by application identifier,
 // READ BINARY with its Le forms, the end of the file and the buffer, and UPDATE BINARY.
 #include "tests/memcard/insurance_card.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Test support: 256-byte memory images of cards in the insurance-card layout. A header, the ATR
 // file at 4..16, the directory at 17..29 and, from address 30, the data object 0x60 with its
 // fields and the checksum object 8E 01 as its last bytes, a 0xC0 object of spaces that reaches

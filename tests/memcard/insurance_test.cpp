@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Insurance cards: the data check on generated data areas, one broken rule at a time, and the
 // layout check on memory cards in the simulator.
 #include "memcard/insurance.h"

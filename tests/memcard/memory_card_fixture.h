@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory cards in simulated readers, for the tests of the detection and of the emulated file
 // and code commands: card builders and a fixture that powers the card through the CT-API.
 #pragma once

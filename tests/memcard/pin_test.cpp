@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PIN entry for memory cards on the PIN pad: the checks of the command to perform, the PIN typed
 // on the simulated PIN pad and presented as the reader's storage-card command, and the answers
 // with the address of who answered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // memlink on the reader simulator: the storage-card commands it sends for each call, the card
 // type selected once per handle and family, transfers split at 256 bytes, the status mapping,
 // the I2C geometry it enforces itself, code changes as present + change, and what it forgets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tests of the reader names between pcsc-lite and the library: the " XX YY" ending, instance
 // numbers of equal names, the presented multi-string and the way back to pcsc-lite's names.
 #include "pcsc/pcsclite/names.h"

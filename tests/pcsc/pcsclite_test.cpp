@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tests of the pcsc-lite backend that need no daemon: what it answers itself (pointer checks,
 // handles that pcsc-lite cannot have given out) and that pcsc-lite's own answers come through.
 // Every test points pcsc-lite at a socket that does not exist, so no running daemon is reached.

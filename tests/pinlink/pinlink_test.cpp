@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // pinlink on the reader simulator's PIN pad: the card command the reader builds from the CT-BCS
 // data objects (PIN inserted where the template and coding say), the part 10 structures sent to
 // the reader, the answers for cancel, time-out and differing new PINs, readers without a PIN

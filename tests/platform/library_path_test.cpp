@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Module paths and the Windows directory on POSIX: the loader's name of the program and of a
 // shared library, the refusals, and WINDIR with its default.
 #include "platform/library_path.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The POSIX platform layer: what the layers above rely on and cannot see themselves.
 #include <errno.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Locks and semaphores on POSIX: ownership and re-entry, the life of a named object in
 // /dev/shm, sharing between records and processes, abandoned locks, the maximum count, and
 // processes that open and close one name at the same time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The processor card model: scripted answers first, then the small file system (SELECT by file
 // identifier, READ BINARY, UPDATE BINARY) with the status words of ISO 7816-4 for its mistakes,
 // and the PIN with its counter (VERIFY, CHANGE REFERENCE DATA).

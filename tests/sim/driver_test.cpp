@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated reader driver behind SCardControl: which readers accept which vendor codes, the
 // display lines, the key queue with its time-out on the virtual clock, and the control records.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The memory-card models (2-wire, 3-wire, I2C) with the reader's storage-card commands: type
 // selection, memory ranges, codes and error counters, protection bits, the I2C variants, and
 // the answer to reset the reader reports for them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulator's PC/SC calls with WinSCard semantics: contexts, reader lists, status changes on
 // virtual time, connection rules (share modes, protocols, exclusive holds), resets and removals
 // as the other handles see them, transmit and attributes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulated PIN pad of PC/SC part 10: the feature list, PIN_VERIFY_STRUCTURE and
 // PIN_MODIFY_STRUCTURE read byte by byte, the PIN inserted into the template in BCD or ASCII,
 // the reader's own answers (time-out on the virtual clock, cancel, differing new PINs, wrong

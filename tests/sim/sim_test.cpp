@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The simulator's control API: the virtual clock behind the platform clock, scheduled card
 // events, fault injection counted per function, and the call log.
 #include "sim/sim.h"

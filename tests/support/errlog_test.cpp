@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The error log: record layout, the 58-character box, the mask, append after an end byte 0x1A,
 // missing and unusable log files, and records from two processes.
 #include "support/errlog.h"

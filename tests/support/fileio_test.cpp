@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The file layer: open modes and sharing codes, reading lines, the end byte 0x1A, attributes,
 // DOS times, copies and deletes, and the log records of failures.
 #include "support/fileio.h"

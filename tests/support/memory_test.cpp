@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Memory functions: zero-filled blocks, the tag in front of a tagged block, the allocation log,
 // system error texts, big-endian integers and hexadecimal text.
 #include "support/memory.h"

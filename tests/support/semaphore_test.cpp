@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Semaphore records: locks and counting semaphores, local and shared between processes, the
 // result codes of time-outs and failures, and the records they leave in the error log.
 #include "support/semaphore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bounded string and memory helpers: truncating copies and appends, comparisons on unsigned
 // bytes, the n-th occurrence search, number formatting, and that no helper ever writes outside
 // the capacity it is given or trips over a missing pointer.

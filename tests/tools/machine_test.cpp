@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli's look at the machine, on the simulator: readers that no port reaches and the
 // port-map line for each, the port map's wrong lines, and the diagnosis.
 #include "tools/ctkorvin-cli/machine.h"

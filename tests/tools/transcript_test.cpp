@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli's reading of CT-API traffic: script lines, command names, status words, return
 // codes, the decoding of the terminal's answers and of an insurance card's data object, and the
 // transcript of one exchange.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Another CT-API library: every call answers 42, a value ctkorvin never returns. */
 #include "ctapi/ctapi.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // An application linked against another CT-API library first and libctkorvin.so second: its
 // CT_init reaches the other library, but ctkorvin's twins must answer with ctkorvin's own code.
 // Port 0 and a terminal that is not open are refused (-1) before the terminal table is touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Windows deliverables as an application meets them: CTKORVIN.dll loaded by name, with
 // memlink.dll and pinlink.dll bound at load time; its calls found by ordinal as applications find
 // them, and callable with the callee-pops convention; inisync.exe started as a program. The test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli's look at the machine: PC/SC through the seam, the port naming and the port map of
 // the library's own sources, the terminal table as a file, the registry through the platform.
 #include "tools/ctkorvin-cli/machine.h"

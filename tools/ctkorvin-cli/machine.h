@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What ctkorvin-cli sees of the machine beside the CT-API: the PC/SC service and its readers,
 // which port reaches which reader, the port map, the terminal table and the SinglePort switch.
 // Each function gives the lines it would print.

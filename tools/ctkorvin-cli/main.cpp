@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli: try a card reader by hand through the CT-API, the way an application sees it.
 // "list" finds the ports that open and names their readers; "session" opens one port and sends
 // the commands of a small script (stdin or -e arguments) to the terminal or the card, printing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ctkorvin-cli's reading of CT-API traffic: the lines of a session script, short names for
 // terminal commands and common ISO commands, the meaning of status words and return codes, and
 // the decoding of the terminal's answers (GET STATUS objects, ATR, memory-card header) and of the

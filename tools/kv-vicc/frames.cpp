@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kv-vicc's frames: read from the link, answered on the card, sent back.
 #include "tools/kv-vicc/frames.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kv-vicc's side of the vpcd link, apart from the sockets: the frames vpcd sends (a two-byte
 // big-endian length and the payload) read from a link, each answered on the card, and the frames
 // sent back. A one-byte payload is a control byte (00 power off, 01 power on, 02 reset, 04 get

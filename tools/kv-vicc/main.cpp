@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // kv-vicc: a virtual card for the vsmartcard vpcd reader driver, so that a real pcscd serves the
 // same card models (sim/cards) as the in-process reader simulator. A Linux-only test tool, not
 // part of the library, so it speaks POSIX sockets directly.

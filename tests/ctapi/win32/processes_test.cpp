@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Terminals of two processes in the one terminal table of the Windows build (the mapping
 // "m_KV-CTAPI" under the test's prefix): the second process is this test program started again
 // (child_process.h); the two signal each other through named events.

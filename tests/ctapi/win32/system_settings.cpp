@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the library makes of the system's own settings under Wine, for scripts/wine-settings.sh:
 // `ctapi_tests.exe --kv-child system-settings` prints the system class the library sees, whether
 // the registry switch SinglePort is on, and what CT_init answers for port 1 with its reader

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where inisync looks for vezidide.ini on Windows: in the Windows directory, joined with "\".
 #include <gtest/gtest.h>
 #include <string.h>

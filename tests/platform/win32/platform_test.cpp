@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The platform layer on Windows, against the system's own objects: mappings and their lock,
 // mutexes and semaphores (shared by name, abandoned by their holder), files with share modes and
 // whole-file saves, process state, module paths, error texts. Every named object carries the

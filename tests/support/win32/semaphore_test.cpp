@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Named semaphores of the Windows build between two processes: the second process is this test
 // program started again (child_process.h).
 #include <gtest/gtest.h>
