@@ -152,6 +152,13 @@ void BuildReaderName(uint32_t port, char* name, uint32_t size) {
   if (!NameFromRanges(kPortRanges, port, name, size)) SafeStrCopy(name, size, kUnknownReader);
 }
 
+bool IsFamilyPort(uint32_t port) {
+  for (const PortRange& range : kPortRanges) {
+    if (port >= range.first && port <= range.last) return true;
+  }
+  return false;
+}
+
 void BuildAlternateReaderName(uint32_t port, char* name, uint32_t size) {
   NameFromRanges(kAlternateRanges, port, name, size);
 }

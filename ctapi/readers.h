@@ -24,6 +24,9 @@ struct ReaderRow {
 extern const ReaderRow kReaderTable[];
 
 void BuildReaderName(uint32_t port, char* name, uint32_t size);
+// Whether the port falls in the range of a known reader family (otherwise its name is the
+// placeholder of an unknown reader, and only the port map can give it a reader).
+bool IsFamilyPort(uint32_t port);
 // The short name of ports 220-234; any other port leaves `name` unchanged.
 void BuildAlternateReaderName(uint32_t port, char* name, uint32_t size);
 void LookupReaderAttributes(TerminalSlot& slot, const char* reader_name);

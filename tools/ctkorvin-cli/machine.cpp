@@ -20,7 +20,6 @@ namespace cli {
 namespace {
 
 constexpr uint32_t kLastKnownPort = 244;
-constexpr char kUnknownReader[] = "Unknown reader";
 
 struct PcscReaders {
   uint32_t result = pcsc::kSuccess;  // of establishing a context or listing the readers
@@ -70,9 +69,7 @@ uint32_t MappedPort(const std::vector<ctapi::PortMapping>& map, const std::strin
 // The first port that no known reader's name and no map line takes.
 uint32_t FreePort(const std::vector<ctapi::PortMapping>& map, std::set<uint32_t>* taken) {
   for (uint32_t port = 1; port <= ctapi::kMaxMappedPort; ++port) {
-    char name[ctapi::kBuiltNameSize];
-    ctapi::BuildReaderName(port, name, sizeof name);
-    if (std::string(name) != kUnknownReader || taken->count(port)) continue;
+    if (ctapi::IsFamilyPort(port) || taken->count(port)) continue;
     bool mapped = false;
     for (const ctapi::PortMapping& entry : map)
       mapped = mapped || entry.port == port;
