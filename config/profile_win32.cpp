@@ -26,8 +26,9 @@ bool FullPath(const char* path, char (&full)[MAX_PATH]) {
 
 uint32_t ProfileGetString(const char* section, const char* key, const char* default_value,
                           char* buffer, uint32_t size, const char* path) {
-  if (!buffer || size == 0 || !path) return 0;
+  if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
+  if (!path) return 0;
   char full[MAX_PATH];
   if (!FullPath(path, full)) return 0;
   return GetPrivateProfileStringA(section, key, default_value ? default_value : "", buffer, size,

@@ -37,6 +37,7 @@ set(KV_WIN32_TEST_SOURCES
     config/binary_test.cpp
     config/frontend_test.cpp
     config/messages_test.cpp
+    config/profile_test.cpp
     ctapi/dispatcher_test.cpp
     ctapi/display_test.cpp
     ctapi/get_status_test.cpp

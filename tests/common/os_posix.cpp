@@ -76,6 +76,10 @@ uint32_t ProcessId() {
   return static_cast<uint32_t>(getpid());
 }
 
+bool UnderWine() {
+  return false;
+}
+
 void RemoveSharedObjects(const std::string& prefix) {
   if (DIR* dir = opendir("/dev/shm")) {
     while (dirent* entry = readdir(dir)) {

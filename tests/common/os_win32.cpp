@@ -95,6 +95,12 @@ uint32_t ProcessId() {
   return GetCurrentProcessId();
 }
 
+bool UnderWine() {
+  // Wine's ntdll has an export of its own that Windows' lacks.
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void RemoveSharedObjects(const std::string&) {}
 
 }  // namespace testutil

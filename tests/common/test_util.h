@@ -27,6 +27,9 @@ bool SetFileTime(const std::string& path, int64_t when);
 // The entries of a folder that do not start with a dot.
 int CountFiles(const std::string& path);
 uint32_t ProcessId();
+// True when the program runs under Wine, for the few answers in which Wine differs from Windows
+// (each test says which and why).
+bool UnderWine();
 // Removes the named shared objects whose names start with `prefix` that the system would keep
 // after the last process closed them (the POSIX shared-memory objects); nothing on Windows.
 void RemoveSharedObjects(const std::string& prefix);

@@ -1,29 +1,32 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service: the return values of reading a value, a key list and the section
 // list for every buffer size that matters, letter case and blanks, and the effects of writing a
-// value, deleting a key and deleting a section on the file's lines.
+// value, deleting a key and deleting a section on the file's lines. The same table runs against
+// our own INI service (POSIX) and the system's (Windows, under Wine); where Wine's answer is not
+// the one Windows gives, the row says so. What a save does to the file system: profile_posix_test.
 #include "config/profile.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <string>
 
 #include "tests/common/test_util.h"
 
 namespace {
 
-using testutil::CountFiles;
 using testutil::FileExists;
 using testutil::ReadFile;
 using testutil::ScopedEnv;
 using testutil::TempDir;
+using testutil::UnderWine;
 using testutil::WriteFile;
+
+// Wine writes every line of the file back in its own form (no blanks around "=" or in front of a
+// key, blank lines and text behind a section's "]" left out), where Windows and our service keep
+// the lines that a change does not touch as they were.
+const std::string& KeptOrWine(const std::string& kept, const std::string& wine) {
+  return UnderWine() ? wine : kept;
+}
 
 constexpr char kSample[] =
     "; readers of this machine\r\n"
@@ -116,7 +119,13 @@ TEST_F(ProfileTest, ListsEndWithTwoTerminatorsAndAreCutAtSizeMinusTwo) {
   for (const ReadCase& c : cases) {
     SCOPED_TRACE(std::string(c.section ? c.section : "(none)") + " size " + std::to_string(c.size));
     EXPECT_EQ(Get(c.section, c.key, c.size), c.result);
-    EXPECT_EQ(bytes_.substr(0, c.bytes.size()), c.bytes);
+    // A cut list fills the buffer: Windows (as documented) and our service end it with two
+    // terminators; Wine's ANSI call writes only the first and leaves the buffer's last byte.
+    std::string bytes = c.bytes;
+    if (UnderWine() && c.size >= 2 && c.result == c.size - 2 && bytes.size() == c.size) {
+      bytes.back() = '#';
+    }
+    EXPECT_EQ(bytes_.substr(0, bytes.size()), bytes);
   }
 }
 
@@ -150,10 +159,14 @@ TEST_F(ProfileTest, WritingAValueCreatesTheFileWithCrLfLines) {
 
 TEST_F(ProfileTest, ReplacingAValueKeepsTheKeysSpellingAndTheOtherLines) {
   ASSERT_TRUE(ProfileWriteString("READERS", "port", "21", Path()));
-  EXPECT_EQ(ReadFile(path_),
-            "; readers of this machine\r\n[Readers]\r\nPort=21\r\n  Name=  Kelvane Birch  \r\n"
-            "Empty=\r\nQuoted=\"  spaced  \"\r\nno equals sign here\r\n[Other]\r\n\r\n[Long]\r\n"
-            "Key=0123456789\r\n");
+  EXPECT_EQ(
+      ReadFile(path_),
+      KeptOrWine("; readers of this machine\r\n[Readers]\r\nPort=21\r\n  Name=  Kelvane Birch  \r\n"
+                 "Empty=\r\nQuoted=\"  spaced  \"\r\nno equals sign here\r\n[Other]\r\n\r\n"
+                 "[Long]\r\nKey=0123456789\r\n",
+                 "; readers of this machine\r\n[Readers]\r\nPort=21\r\nName=Kelvane Birch\r\n"
+                 "Empty=\r\nQuoted=\"  spaced  \"\r\nno equals sign here\r\n[Other]\r\n"
+                 "[Long]\r\nKey=0123456789\r\n"));
   EXPECT_EQ(Get("Readers", "Port", 12), 2u);
   EXPECT_EQ(bytes_.substr(0, 2), "21");
 }
@@ -161,9 +174,11 @@ TEST_F(ProfileTest, ReplacingAValueKeepsTheKeysSpellingAndTheOtherLines) {
 TEST_F(ProfileTest, NewKeyGoesBehindTheSectionsLastLineBeforeBlankLines) {
   WriteFile(path_, "[A]\r\nx=1\r\n; note\r\n\r\n[B]\r\ny=2\r\n");
   ASSERT_TRUE(ProfileWriteString("A", "z", "3", Path()));
-  EXPECT_EQ(ReadFile(path_), "[A]\r\nx=1\r\n; note\r\nz=3\r\n\r\n[B]\r\ny=2\r\n");
+  EXPECT_EQ(ReadFile(path_), KeptOrWine("[A]\r\nx=1\r\n; note\r\nz=3\r\n\r\n[B]\r\ny=2\r\n",
+                                        "[A]\r\nx=1\r\n; note\r\nz=3\r\n[B]\r\ny=2\r\n"));
   ASSERT_TRUE(ProfileWriteString("B", "w", "4", Path()));
-  EXPECT_EQ(ReadFile(path_), "[A]\r\nx=1\r\n; note\r\nz=3\r\n\r\n[B]\r\ny=2\r\nw=4\r\n");
+  EXPECT_EQ(ReadFile(path_), KeptOrWine("[A]\r\nx=1\r\n; note\r\nz=3\r\n\r\n[B]\r\ny=2\r\nw=4\r\n",
+                                        "[A]\r\nx=1\r\n; note\r\nz=3\r\n[B]\r\ny=2\r\nw=4\r\n"));
 }
 
 TEST_F(ProfileTest, DeletingAKeyRemovesOnlyItsLine) {
@@ -176,7 +191,8 @@ TEST_F(ProfileTest, DeletingAKeyRemovesOnlyItsLine) {
 TEST_F(ProfileTest, DeletingASectionRemovesItsHeaderAndAllItsLines) {
   ASSERT_TRUE(ProfileWriteString("Readers", nullptr, nullptr, Path()));
   EXPECT_EQ(ReadFile(path_),
-            "; readers of this machine\r\n[Other]\r\n\r\n[Long]\r\nKey=0123456789\r\n");
+            KeptOrWine("; readers of this machine\r\n[Other]\r\n\r\n[Long]\r\nKey=0123456789\r\n",
+                       "; readers of this machine\r\n[Other]\r\n[Long]\r\nKey=0123456789\r\n"));
   EXPECT_EQ(Get(nullptr, nullptr, 100), 11u);
 }
 
@@ -195,160 +211,15 @@ TEST_F(ProfileTest, LineBreaksInAValueDoNotMakeNewLines) {
   EXPECT_EQ(Get("Evil", nullptr, 20), 0u);
 }
 
-TEST_F(ProfileTest, AFileThatCannotBeWrittenFailsWithTheSystemsReason) {
-  ASSERT_EQ(chmod(Path(), 0444), 0);
-  EXPECT_FALSE(ProfileWriteString("Readers", "Port", "22", Path()));
-  EXPECT_EQ(ProfileLastError(), static_cast<uint32_t>(EACCES));
-  EXPECT_EQ(ReadFile(path_), kSample);
-}
-
 TEST_F(ProfileTest, MissingSectionOrPathIsRefused) {
   EXPECT_FALSE(ProfileWriteString(nullptr, "k", "v", Path()));
-  EXPECT_EQ(ProfileLastError(), static_cast<uint32_t>(EINVAL));
+  EXPECT_NE(ProfileLastError(), 0u);  // the system's number: profile_posix_test.cpp
   EXPECT_FALSE(ProfileWriteString("S", "k", "v", nullptr));
-  EXPECT_FALSE(ProfileWriteString("  ", "k", "v", Path()));
   EXPECT_EQ(ReadFile(path_), kSample);
-}
-
-}  // namespace
-
-namespace {
-
-// A write that fails half-way (the file-size limit stands for a full disk) leaves the file as it
-// was, and nothing beside it.
-TEST(ProfileWriteFailureTest, FileKeepsItsContent) {
-  TempDir dir;
-  const std::string path = dir.File("keep.ini");
-  WriteFile(path, kSample);
-  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = 64;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
-    const std::string value(200, 'x');
-    _exit(ProfileWriteString("Readers", "Long", value.c_str(), path.c_str()) ? 1 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadFile(path), kSample);
-  EXPECT_EQ(CountFiles(dir.path()), 1);
-  // A write that succeeds keeps the file's permissions.
-  ASSERT_TRUE(ProfileWriteString("Readers", "Long", "y", path.c_str()));
-  struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(CountFiles(dir.path()), 1);
-}
-
-std::string Value(const std::string& path, const char* section, const char* key) {
-  char buffer[64];
-  ProfileGetString(section, key, "", buffer, sizeof buffer, path.c_str());
-  return buffer;
-}
-
-// A save changes the file a link points to, keeps its other hard links, its owner, group and
-// mode (also where the saving account cannot give a file away), and leaves nothing beside it.
-TEST(ProfileSaveTest, LinksOwnerAndModeAreKept) {
-  TempDir dir;
-  const std::string real = dir.File("real.ini");
-  const std::string link = dir.File("link.ini");
-  const std::string second = dir.File("second.ini");
-  WriteFile(real, kSample);
-  ASSERT_EQ(symlink("real.ini", link.c_str()), 0);
-  ASSERT_EQ(::link(real.c_str(), second.c_str()), 0);
-  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-  const bool root = geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(chown(real.c_str(), 1, 2), 0);
-  }
-  ASSERT_TRUE(ProfileWriteString("Readers", "Port", "7", link.c_str()));
-  struct stat st;
-  ASSERT_EQ(lstat(link.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  ASSERT_EQ(stat(real.c_str(), &st), 0);
-  EXPECT_EQ(st.st_nlink, 2u);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(Value(second, "Readers", "Port"), "7");
-  // Without the second link the file is replaced by a new one with the same owner and mode.
-  ASSERT_EQ(unlink(second.c_str()), 0);
-  ASSERT_TRUE(ProfileWriteString("Readers", "Port", "8", real.c_str()));
-  struct stat after;
-  ASSERT_EQ(stat(real.c_str(), &after), 0);
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
-  EXPECT_EQ(Value(real, "Readers", "Port"), "8");
-  if (root) {
-    EXPECT_EQ(after.st_uid, 1u);
-    EXPECT_EQ(after.st_gid, 2u);
-    // An account that may write the file but not give a new one to its owner writes in place.
-    ASSERT_EQ(chmod(real.c_str(), 0666), 0);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-      _exit(ProfileWriteString("Readers", "Port", "9", real.c_str()) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
-    ASSERT_EQ(stat(real.c_str(), &after), 0);
-    EXPECT_EQ(after.st_uid, 1u);
-    EXPECT_EQ(after.st_gid, 2u);
-    EXPECT_EQ(Value(real, "Readers", "Port"), "9");
-    // A link another account planted in a sticky folder open to everybody is not followed.
-    const std::string shared = dir.File("shared");
-    const std::string planted = shared + "/planted.ini";
-    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
-    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
-    ASSERT_EQ(symlink(real.c_str(), planted.c_str()), 0);
-    ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);
-    EXPECT_FALSE(ProfileWriteString("Readers", "Port", "10", planted.c_str()));
-    EXPECT_EQ(ProfileLastError(), static_cast<uint32_t>(EACCES));
-    EXPECT_EQ(Value(real, "Readers", "Port"), "9");
-    ASSERT_EQ(unlink(planted.c_str()), 0);
-    ASSERT_EQ(rmdir(shared.c_str()), 0);
-  }
-  EXPECT_EQ(CountFiles(dir.path()), 2);  // the file and the link
-}
-
-// Processes that save one file at once lose none of each other's changes.
-TEST(ProfileSaveTest, SimultaneousSavesLoseNoUpdate) {
-  TempDir dir;
-  const std::string path = dir.File("shared.ini");
-  constexpr int kProcesses = 4;
-  constexpr int kKeys = 40;
-  pid_t children[kProcesses];
-  for (int p = 0; p < kProcesses; ++p) {
-    children[p] = fork();
-    ASSERT_GE(children[p], 0);
-    if (children[p] == 0) {
-      for (int k = 0; k < kKeys; ++k) {
-        const std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-        if (!ProfileWriteString("S", key.c_str(), "1", path.c_str())) _exit(1);
-      }
-      _exit(0);
-    }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
-  }
-  int lost = 0;
-  for (int p = 0; p < kProcesses; ++p) {
-    for (int k = 0; k < kKeys; ++k) {
-      const std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-      lost += Value(path, "S", key.c_str()) != "1";
-    }
-  }
-  EXPECT_EQ(lost, 0);
-  EXPECT_EQ(CountFiles(dir.path()), 1);
+  // A section name of blanks only could never be asked for again: our service refuses it.
+  // Windows does not document its answer; Wine writes the key above the first section.
+  EXPECT_EQ(ProfileWriteString("  ", "k", "v", Path()), UnderWine());
+  EXPECT_EQ(ReadFile(path_) == kSample, !UnderWine());
 }
 
 }  // namespace
