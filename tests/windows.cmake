@@ -34,6 +34,7 @@ set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP kv_wine ENVIRO
 # pcsc-lite backend's; what of their behaviour matters on Windows has a counterpart here
 # (platform/win32: mappings, mutexes and semaphores shared by name between two processes).
 set(KV_WIN32_TEST_SOURCES
+    config/ascii_test.cpp
     config/binary_test.cpp
     config/frontend_test.cpp
     config/messages_test.cpp
