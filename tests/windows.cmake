@@ -67,6 +67,7 @@ set(KV_WIN32_TEST_SOURCES
     sim/pcsc_test.cpp
     sim/pinpad_test.cpp
     sim/sim_test.cpp
+    support/errlog_test.cpp
     support/fileio_test.cpp
     support/memory_test.cpp
     support/strings_test.cpp

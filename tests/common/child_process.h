@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// A second process for the tests of the Windows build: the test program started again with
+// A second process for the tests: the test program started again with
 // `--kv-child <name> <argument>` runs the child routine registered under <name> instead of its
-// tests, and ends with the routine's result as its exit code (main_win32.cpp).
+// tests, and ends with the routine's result as its exit code (main_posix.cpp, main_win32.cpp).
+// It is a fresh process on both systems; it shares the test's named objects (isolation.cpp).
 #pragma once
 
 #include <cstdint>
@@ -28,11 +29,12 @@ class Child {
   Child& operator=(const Child&) = delete;
   bool started() const { return process_ != nullptr; }
   uint32_t pid() const { return pid_; }
-  // Waits for its end; its exit code, or -1.
+  // Waits for its end; its exit code, or -1 (also when it was killed). A child not waited for is
+  // ended by the destructor.
   int Wait();
 
  private:
-  void* process_ = nullptr;
+  void* process_ = nullptr;  // Windows: the process handle; POSIX: a mark while it runs
   uint32_t pid_ = 0;
 };
 

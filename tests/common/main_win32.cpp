@@ -21,16 +21,6 @@ namespace testutil {
 
 namespace {
 
-struct Routine {
-  const char* name;
-  ChildRoutine routine;
-};
-
-std::vector<Routine>& Routines() {
-  static std::vector<Routine> routines;
-  return routines;
-}
-
 // Starts this program with `arguments`, its standard handles those of this program.
 bool StartSelf(const std::string& arguments, PROCESS_INFORMATION* child) {
   char program[MAX_PATH];
@@ -61,19 +51,6 @@ int WaitForEnd(HANDLE process) {
 }
 
 }  // namespace
-
-bool RegisterChildRoutine(const char* name, ChildRoutine routine) {
-  Routines().push_back(Routine{name, routine});
-  return true;
-}
-
-int RunChildRoutine(const char* name, const std::string& argument) {
-  for (const Routine& entry : Routines()) {
-    if (strcmp(entry.name, name) == 0) return entry.routine(argument);
-  }
-  fprintf(stderr, "no child routine %s\n", name);
-  return 255;
-}
 
 int RunSelf(const std::string& arguments) {
   PROCESS_INFORMATION child{};

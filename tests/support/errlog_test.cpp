@@ -4,14 +4,14 @@
 #include "support/errlog.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "support/result.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -82,7 +82,7 @@ TEST_F(ErrLogTest, MessagesAreCutIntoPiecesOf58) {
                                                                // characters
   ScopedEnv env("ERRLFILE", log_.c_str());
   for (const BoxCase& c : cases) {
-    unlink(log_.c_str());
+    std::remove(log_.c_str());
     std::string message;
     for (size_t i = 0; i < c.length; ++i)
       message += static_cast<char>('a' + i % 26);
@@ -167,26 +167,18 @@ TEST_F(ErrLogTest, UnusableLogFileGivesOpenError) {
   EXPECT_EQ(ErrLogWrite(1, "CFG", "Init", 1, 0, "lost"), kErrOpenFailed);
 }
 
+// The second process: adds its record to the log that ERRLFILE names.
+int WriteChildRecord(const std::string&) {
+  return ErrLogWrite(1, "CFG", "Child", 2, 0, "from the child") == kResultOk ? 0 : 1;
+}
+KV_CHILD_ROUTINE("errlog-record", WriteChildRecord);
+
 TEST_F(ErrLogTest, TwoProcessesEachAddTheirRecord) {
   ScopedEnv env("ERRLFILE", log_.c_str());
-  int to_child[2];
-  ASSERT_EQ(pipe(to_child), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    char go = 0;
-    close(to_child[1]);
-    if (read(to_child[0], &go, 1) != 1) _exit(2);
-    _exit(ErrLogWrite(1, "CFG", "Child", 2, 0, "from the child") == kResultOk ? 0 : 1);
-  }
-  close(to_child[0]);
   ASSERT_EQ(ErrLogWrite(1, "CFG", "Parent", 1, 0, "from the parent"), kResultOk);
-  ASSERT_EQ(write(to_child[1], "g", 1), 1);
-  close(to_child[1]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  testutil::Child child("errlog-record", "");
+  ASSERT_TRUE(child.started());
+  EXPECT_EQ(child.Wait(), 0);
   std::vector<std::string> lines = Lines(ReadFile(log_));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_NE(lines[0].find("F: Parent"), std::string::npos);
