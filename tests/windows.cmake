@@ -70,8 +70,8 @@ set(KV_WIN32_TEST_SOURCES
     support/errlog_test.cpp
     support/fileio_test.cpp
     support/memory_test.cpp
+    support/semaphore_test.cpp
     support/strings_test.cpp
-    support/win32/semaphore_test.cpp
     tools/transcript_test.cpp
     win32/deliverables_test.cpp)
 

@@ -55,8 +55,12 @@ SyncCreateResult SyncCreate(const char* system_name, uint32_t count, SyncObject*
     const DWORD error = GetLastError();
     delete object;
     SetError(system_error, error);
-    // A name that an object of another kind carries gives ERROR_INVALID_HANDLE.
-    if (error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_NAME) {
+    // A name that an object of another kind carries gives ERROR_INVALID_HANDLE; one too long
+    // for the object namespace, or one with a "\\" that names a folder of it that does not
+    // exist, cannot name an object either.
+    if (error == ERROR_INVALID_HANDLE || error == ERROR_INVALID_NAME ||
+        error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_BAD_PATHNAME) {
       return SyncCreateResult::kInvalidName;
     }
     if (error == ERROR_ALREADY_EXISTS) return SyncCreateResult::kExists;

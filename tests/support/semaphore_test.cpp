@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Semaphore records: locks and counting semaphores, local and shared between processes, the
-// result codes of time-outs and failures, and the records they leave in the error log.
+// Semaphore records: locks and counting semaphores, local and shared between processes (the
+// second process is this test program started again), the result codes of time-outs and
+// failures, and the records they leave in the error log.
 #include "support/semaphore.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "support/errlog.h"
 #include "support/result.h"
+#include "tests/common/child_process.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -21,18 +22,37 @@ using testutil::ScopedEnv;
 using testutil::TempDir;
 
 std::string UniqueName(const char* test) {
-  return "kvsem_" + std::to_string(getpid()) + "_" + test;
+  return "kvsem_" + std::to_string(testutil::ProcessId()) + "_" + test;
 }
 
-std::string ShmPath(const std::string& name) {
-  return testutil::SharedObjectPath("s_" + name);
+// The second process: finds the shared lock `name` taken (it checks once, without waiting).
+int FindInUse(const std::string& name) {
+  sem::Semaphore theirs{};
+  if (sem::Init(name.c_str(), 1, 0, &theirs) != kResultOk) return 1;
+  const uint32_t result = sem::CheckSet(&theirs, 0);
+  sem::Destroy(&theirs);
+  return result == kErrSemaphoreInUse ? 0 : 2;
 }
+KV_CHILD_ROUTINE("semaphore-in-use", FindInUse);
 
-int WaitForChild(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+// The second process: takes the shared semaphore `name` and gives it back.
+int TakeAndGiveBack(const std::string& name) {
+  sem::Semaphore theirs{};
+  if (sem::Init(name.c_str(), 1, 0, &theirs) != kResultOk) return 1;
+  if (sem::CheckSet(&theirs, 0) != kResultOk) return 2;
+  const uint32_t cleared = sem::Clear(&theirs);
+  sem::Destroy(&theirs);
+  return cleared == kResultOk ? 0 : 3;
 }
+KV_CHILD_ROUTINE("semaphore-take-and-give-back", TakeAndGiveBack);
+
+// The second process: takes the lock `name` and ends without giving it back.
+int TakeAndEnd(const std::string& name) {
+  sem::Semaphore theirs{};
+  if (sem::Init(name.c_str(), 0, 0, &theirs) != kResultOk) return 1;
+  return sem::CheckSet(&theirs, 0) == kResultOk ? 0 : 2;
+}
+KV_CHILD_ROUTINE("semaphore-take-and-end", TakeAndEnd);
 
 // CheckSet with time-out 0 from another thread (which gives back what it got).
 uint32_t CheckFromOtherThread(sem::Semaphore* record) {
@@ -69,7 +89,6 @@ TEST_F(SemaphoreTest, LocalLocksAreIndependent) {
   ASSERT_EQ(sem::Init("CFGFileInfoSem", 0, 1, &first), kResultOk);
   ASSERT_EQ(sem::Init("CFGFileInfoSem", 0, 1, &second), kResultOk);
   EXPECT_EQ(first.kind, sem::kKindLock);
-  EXPECT_FALSE(testutil::FileExists(ShmPath("CFGFileInfoSem")));
   ASSERT_EQ(sem::CheckSet(&first, 0), kResultOk);
   EXPECT_EQ(CheckFromOtherThread(&first), kErrSemaphoreInUse);
   EXPECT_EQ(CheckFromOtherThread(&second), kResultOk);
@@ -80,66 +99,27 @@ TEST_F(SemaphoreTest, LocalLocksAreIndependent) {
   sem::Destroy(&second);
 }
 
-TEST_F(SemaphoreTest, NamedObjectExistsWhileOpen) {
-  std::string name = UniqueName("named");
-  sem::Semaphore record{};
-  ASSERT_EQ(sem::Init(name.c_str(), 1, 0, &record), kResultOk);
-  EXPECT_EQ(record.kind, sem::kKindSemaphore);
-  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));
-  sem::Destroy(&record);
-  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
-  EXPECT_EQ(record.kind, 0u);
-  EXPECT_EQ(record.handle, nullptr);
-  EXPECT_EQ(sem::CheckSet(&record, 0), kErrIllegalArgument);
-}
-
 TEST_F(SemaphoreTest, SecondProcessSharesTheNamedObject) {
   std::string name = UniqueName("shared");
   sem::Semaphore record{};
   ASSERT_EQ(sem::Init(name.c_str(), 1, 0, &record), kResultOk);
   ASSERT_EQ(sem::CheckSet(&record, 0), kResultOk);
-  int up[2];
-  int down[2];
-  ASSERT_EQ(pipe(up), 0);
-  ASSERT_EQ(pipe(down), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    sem::Semaphore theirs{};
-    if (sem::Init(name.c_str(), 1, 0, &theirs) != kResultOk) _exit(1);
-    if (sem::CheckSet(&theirs, 0) != kErrSemaphoreInUse) _exit(2);
-    char byte = 'b';
-    if (write(up[1], &byte, 1) != 1) _exit(3);
-    if (read(down[0], &byte, 1) != 1) _exit(4);
-    if (sem::CheckSet(&theirs, 0) != kResultOk) _exit(5);
-    if (sem::Clear(&theirs) != kResultOk) _exit(6);
-    sem::Destroy(&theirs);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(up[0], &byte, 1), 1);  // the child found it taken
+  EXPECT_EQ(testutil::Child("semaphore-in-use", name).Wait(), 0);
   ASSERT_EQ(sem::Clear(&record), kResultOk);
-  ASSERT_EQ(write(down[1], "c", 1), 1);
-  EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_EQ(testutil::Child("semaphore-take-and-give-back", name).Wait(), 0);
   EXPECT_EQ(sem::CheckSet(&record, 0), kResultOk);  // the child gave it back
   EXPECT_EQ(sem::Clear(&record), kResultOk);
-  for (int fd : {up[0], up[1], down[0], down[1]})
-    close(fd);
   sem::Destroy(&record);
+  EXPECT_EQ(record.kind, 0u);
+  EXPECT_EQ(record.handle, nullptr);
+  EXPECT_EQ(sem::CheckSet(&record, 0), kErrIllegalArgument);
 }
 
 TEST_F(SemaphoreTest, LockOfAProcessThatDiedCountsAsAcquired) {
   std::string name = UniqueName("abandoned");
   sem::Semaphore record{};
   ASSERT_EQ(sem::Init(name.c_str(), 0, 0, &record), kResultOk);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    sem::Semaphore theirs{};
-    if (sem::Init(name.c_str(), 0, 0, &theirs) != kResultOk) _exit(1);
-    _exit(sem::CheckSet(&theirs, 0) == kResultOk ? 0 : 2);  // ends without Clear
-  }
-  ASSERT_EQ(WaitForChild(child), 0);
+  ASSERT_EQ(testutil::Child("semaphore-take-and-end", name).Wait(), 0);
   EXPECT_EQ(sem::CheckSet(&record, 0), kResultOk);
   EXPECT_EQ(CheckFromOtherThread(&record), kErrSemaphoreInUse);
   EXPECT_EQ(sem::Clear(&record), kResultOk);
@@ -192,7 +172,7 @@ TEST_F(SemaphoreTest, RecordsOfNeitherKindAreRefused) {
   sem::Semaphore neither{3, nullptr};
   for (const Case& c : cases) {
     for (sem::Semaphore* record : {static_cast<sem::Semaphore*>(nullptr), &neither}) {
-      unlink(log_.c_str());
+      std::remove(log_.c_str());
       EXPECT_EQ(c.call(record), kErrIllegalArgument) << c.operation;
       std::string log = Log();
       EXPECT_EQ(Count(log, "E: 81300006"), Count(c.logged, " ") + 1u) << c.operation;
@@ -218,11 +198,12 @@ TEST_F(SemaphoreTest, InitReportsNamesTheSystemRefuses) {
     const char* text;
   };
   const Case cases[] = {
-      {"a/b", 0, "|invalid semaphore name: a/b"},
+      // "/" cannot stand in a POSIX name, "\\" in a Windows one (a folder of the namespace).
+      {"a/b\\c", 0, "|invalid semaphore name: a/b\\c"},
       {std::string(300, 'n'), 1, "|invalid semaphore name: nnnn"},
   };
   for (const Case& c : cases) {
-    unlink(log_.c_str());
+    std::remove(log_.c_str());
     sem::Semaphore record{};
     EXPECT_EQ(sem::Init(c.name.c_str(), c.count, 0, &record), kErrGeneralFailure);
     EXPECT_EQ(record.handle, nullptr);
