@@ -51,6 +51,7 @@ set(KV_WIN32_TEST_SOURCES
     ctapi/transport_test.cpp
     ctapi/win32/processes_test.cpp
     ctapi/win32/system_settings.cpp
+    inisync/flow_test.cpp
     inisync/readers_test.cpp
     inisync/win32/ini_path_test.cpp
     memcard/codes_test.cpp
@@ -72,6 +73,7 @@ set(KV_WIN32_TEST_SOURCES
     support/memory_test.cpp
     support/semaphore_test.cpp
     support/strings_test.cpp
+    tools/machine_test.cpp
     tools/transcript_test.cpp
     win32/deliverables_test.cpp)
 
