@@ -61,6 +61,7 @@ set(KV_WIN32_TEST_SOURCES
     memcard/pin_test.cpp
     memlink/memlink_test.cpp
     pinlink/pinlink_test.cpp
+    platform/sync_test.cpp
     platform/win32/platform_test.cpp
     sim/card_test.cpp
     sim/driver_test.cpp

@@ -29,11 +29,11 @@ void SetError(uint32_t* system_error, DWORD error) {
 
 SyncCreateResult SyncCreate(const char* system_name, uint32_t count, SyncObject** out,
                             uint32_t* system_error) {
+  if (out) *out = nullptr;  // also when the count is refused
   if (!out || count > 0x7FFFFFFF) {
     SetError(system_error, ERROR_INVALID_PARAMETER);
     return SyncCreateResult::kFailed;
   }
-  *out = nullptr;
   const bool named = system_name && *system_name;
   std::string name;
   if (named) name = SystemObjectName(system_name);

@@ -1,19 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Locks and semaphores on POSIX: ownership and re-entry, the life of a named object in
-// /dev/shm, sharing between records and processes, abandoned locks, the maximum count, and
-// processes that open and close one name at the same time.
+// Locks and semaphores of the platform layer, the same on both systems: ownership and re-entry,
+// abandoned locks, the maximum count, names the system refuses, and names shared with another
+// process (this test program started again). What the POSIX objects are made of (/dev/shm,
+// forked copies): sync_posix_test.cpp; the Windows objects' own error numbers: win32/.
 #include "platform/sync.h"
 
-#include <errno.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <thread>
 
+#include "tests/common/child_process.h"
 #include "tests/common/test_util.h"
 
 namespace {
@@ -27,11 +24,7 @@ using platform::SyncWait;
 using platform::SyncWaitResult;
 
 std::string UniqueName(const char* test) {
-  return "s_kvsync_" + std::to_string(getpid()) + "_" + test;
-}
-
-std::string ShmPath(const std::string& name) {
-  return testutil::SharedObjectPath(name);
+  return "s_kvsync_" + std::to_string(testutil::ProcessId()) + "_" + test;
 }
 
 SyncObject* Create(const char* name, uint32_t count) {
@@ -53,11 +46,20 @@ SyncWaitResult TryFromOtherThread(SyncObject* object) {
   return result;
 }
 
-int WaitForChild(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+// The second process: asks for the name of a lock as a semaphore.
+int OpenAsSemaphore(const std::string& name) {
+  SyncObject* theirs = nullptr;
+  return SyncCreate(name.c_str(), 3, &theirs, nullptr) == SyncCreateResult::kInvalidName ? 0 : 1;
 }
+KV_CHILD_ROUTINE("sync-open-as-semaphore", OpenAsSemaphore);
+
+// The second process: takes the semaphore `name` and ends without giving it back.
+int TakeAndEnd(const std::string& name) {
+  SyncObject* theirs = nullptr;
+  if (SyncCreate(name.c_str(), 1, &theirs, nullptr) != SyncCreateResult::kOk) return 1;
+  return SyncWait(theirs, 0, nullptr) == SyncWaitResult::kAcquired ? 0 : 2;
+}
+KV_CHILD_ROUTINE("sync-take-and-end", TakeAndEnd);
 
 TEST(SyncLockTest, OwnerMayTakeItAgainAndOthersWait) {
   SyncObject* lock = Create(nullptr, 0);
@@ -78,7 +80,7 @@ TEST(SyncLockTest, OnlyTheHolderMayRelease) {
   ASSERT_NE(lock, nullptr);
   uint32_t error = 0;
   EXPECT_FALSE(SyncRelease(lock, &error));
-  EXPECT_EQ(error, static_cast<uint32_t>(EPERM));
+  EXPECT_NE(error, 0u);
   ASSERT_EQ(SyncWait(lock, 0, &error), SyncWaitResult::kAcquired);
   bool released = true;
   std::thread other([&] { released = SyncRelease(lock, &error); });
@@ -100,44 +102,12 @@ TEST(SyncLockTest, ThreadThatEndsHoldingItAbandonsIt) {
   SyncClose(lock);
 }
 
-TEST(SyncLockTest, ClosingWhileHeldLetsOthersIn) {
-  std::string name = UniqueName("closeheld");
-  SyncObject* first = Create(name.c_str(), 0);
-  ASSERT_NE(first, nullptr);
-  SyncObject* second = Create(name.c_str(), 0);
-  ASSERT_EQ(second, first);  // one object per process and name
-  ASSERT_EQ(SyncWait(first, 0, nullptr), SyncWaitResult::kAcquired);
-  ASSERT_EQ(SyncWait(second, 0, nullptr), SyncWaitResult::kAcquired);
-  int up[2];
-  ASSERT_EQ(pipe(up), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SyncObject* theirs = nullptr;
-    if (SyncCreate(name.c_str(), 0, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
-    if (SyncWait(theirs, 0, nullptr) != SyncWaitResult::kTimeout) _exit(2);
-    if (write(up[1], "o", 1) != 1) _exit(3);
-    if (SyncWait(theirs, platform::kWaitForever, nullptr) != SyncWaitResult::kAcquired) _exit(4);
-    SyncClose(theirs);
-    _exit(0);
-  }
-  char byte = 0;
-  ASSERT_EQ(read(up[0], &byte, 1), 1);
-  SyncClose(first);  // not the last reference of this process: still held
-  EXPECT_EQ(TryFromOtherThread(second), SyncWaitResult::kTimeout);
-  SyncClose(second);  // the last one lets go of it, however often it was taken
-  EXPECT_EQ(WaitForChild(child), 0);
-  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));  // the child closed it last
-  close(up[0]);
-  close(up[1]);
-}
-
 TEST(SyncSemaphoreTest, CountsDownAndStopsAtTheMaximum) {
   SyncObject* semaphore = Create(nullptr, 2);
   ASSERT_NE(semaphore, nullptr);
   uint32_t error = 0;
   EXPECT_FALSE(SyncRelease(semaphore, &error));
-  EXPECT_EQ(error, static_cast<uint32_t>(EOVERFLOW));
+  EXPECT_NE(error, 0u);
   EXPECT_EQ(SyncWait(semaphore, 0, &error), SyncWaitResult::kAcquired);
   EXPECT_EQ(SyncWait(semaphore, 50, &error), SyncWaitResult::kAcquired);
   EXPECT_EQ(SyncWait(semaphore, 0, &error), SyncWaitResult::kTimeout);
@@ -169,20 +139,20 @@ TEST(SyncCreateTest, RefusesBadArguments) {
     const char* name;
     uint32_t count;
     SyncCreateResult result;
-    int error;
   };
   std::string too_long(300, 'x');
   const Case cases[] = {
-      {"a/b", 0, SyncCreateResult::kInvalidName, EINVAL},
-      {too_long.c_str(), 0, SyncCreateResult::kInvalidName, ENAMETOOLONG},
-      {nullptr, 0x80000000u, SyncCreateResult::kFailed, EINVAL},
+      // "/" cannot stand in a POSIX name, "\\" in a Windows one (a folder of the namespace).
+      {"a/b\\c", 0, SyncCreateResult::kInvalidName},
+      {too_long.c_str(), 0, SyncCreateResult::kInvalidName},
+      {nullptr, 0x80000000u, SyncCreateResult::kFailed},
   };
   for (const Case& c : cases) {
     SyncObject* object = reinterpret_cast<SyncObject*>(1);
     uint32_t error = 0;
     EXPECT_EQ(SyncCreate(c.name, c.count, &object, &error), c.result)
         << (c.name ? c.name : "(null)");
-    EXPECT_EQ(error, static_cast<uint32_t>(c.error));
+    EXPECT_NE(error, 0u);  // the system's number: sync_posix_test.cpp, win32/
     EXPECT_EQ(object, nullptr);
   }
   uint32_t error = 0;
@@ -190,21 +160,6 @@ TEST(SyncCreateTest, RefusesBadArguments) {
   EXPECT_EQ(SyncWait(nullptr, 0, &error), SyncWaitResult::kFailed);
   EXPECT_FALSE(SyncRelease(nullptr, &error));
   SyncClose(nullptr);
-}
-
-TEST(SyncNamedTest, ExistsWhileOpenAndIsOpenToEveryone) {
-  std::string name = UniqueName("life");
-  SyncObject* object = Create(name.c_str(), 1);
-  ASSERT_NE(object, nullptr);
-  struct stat st;
-  ASSERT_EQ(stat(ShmPath(name).c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
-  SyncObject* again = Create(name.c_str(), 1);
-  EXPECT_EQ(again, object);  // one object per process and name
-  SyncClose(again);
-  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));
-  SyncClose(object);
-  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
 }
 
 TEST(SyncNamedTest, NameOfTheOtherKindIsInvalid) {
@@ -215,96 +170,17 @@ TEST(SyncNamedTest, NameOfTheOtherKindIsInvalid) {
   uint32_t error = 0;
   EXPECT_EQ(SyncCreate(name.c_str(), 3, &object, &error), SyncCreateResult::kInvalidName);
   EXPECT_EQ(object, nullptr);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SyncObject* theirs = nullptr;
-    _exit(SyncCreate(name.c_str(), 3, &theirs, nullptr) == SyncCreateResult::kInvalidName ? 0 : 1);
-  }
-  EXPECT_EQ(WaitForChild(child), 0);
+  EXPECT_EQ(testutil::Child("sync-open-as-semaphore", name).Wait(), 0);
   SyncClose(lock);
 }
 
 TEST(SyncNamedTest, ObjectLeftByADeadProcessStartsAfresh) {
   std::string name = UniqueName("stale");
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SyncObject* theirs = nullptr;
-    if (SyncCreate(name.c_str(), 1, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
-    _exit(SyncWait(theirs, 0, nullptr) == SyncWaitResult::kAcquired ? 0 : 2);
-  }
-  ASSERT_EQ(WaitForChild(child), 0);
-  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));  // nobody removed the name
+  ASSERT_EQ(testutil::Child("sync-take-and-end", name).Wait(), 0);
   SyncObject* semaphore = Create(name.c_str(), 1);
   ASSERT_NE(semaphore, nullptr);
   EXPECT_EQ(SyncWait(semaphore, 0, nullptr), SyncWaitResult::kAcquired);
   SyncClose(semaphore);
-  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
-}
-
-TEST(SyncNamedTest, ForkedChildClosingItsCopyLeavesTheParentsObject) {
-  std::string name = UniqueName("inherit");
-  SyncObject* lock = Create(name.c_str(), 0);
-  ASSERT_NE(lock, nullptr);
-  ASSERT_EQ(SyncWait(lock, 0, nullptr), SyncWaitResult::kAcquired);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SyncClose(lock);
-    _exit(0);
-  }
-  ASSERT_EQ(WaitForChild(child), 0);
-  EXPECT_TRUE(testutil::FileExists(ShmPath(name)));
-  child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    SyncObject* theirs = nullptr;
-    if (SyncCreate(name.c_str(), 0, &theirs, nullptr) != SyncCreateResult::kOk) _exit(1);
-    _exit(SyncWait(theirs, 0, nullptr) == SyncWaitResult::kTimeout ? 0 : 2);
-  }
-  EXPECT_EQ(WaitForChild(child), 0);
-  EXPECT_TRUE(SyncRelease(lock, nullptr));
-  SyncClose(lock);
-}
-
-// Processes that keep opening, using and closing one name must always meet in one object,
-// also while it is being created and removed: otherwise two of them hold the lock at once and
-// an increment of the shared counter is lost.
-TEST(SyncNamedTest, ProcessesOpeningAndClosingTogetherShareOneObject) {
-  constexpr int kChildren = 4;
-  constexpr int kRounds = 200;
-  std::string name = UniqueName("churn");
-  void* shared =
-      mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(shared, MAP_FAILED);
-  volatile long* counter = static_cast<volatile long*>(shared);
-  *counter = 0;
-  pid_t children[kChildren];
-  for (pid_t& child : children) {
-    child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int round = 0; round < kRounds; ++round) {
-        SyncObject* lock = nullptr;
-        if (SyncCreate(name.c_str(), 0, &lock, nullptr) != SyncCreateResult::kOk) _exit(1);
-        if (SyncWait(lock, platform::kWaitForever, nullptr) != SyncWaitResult::kAcquired) {
-          _exit(2);
-        }
-        long seen = *counter;
-        sched_yield();
-        *counter = seen + 1;
-        if (!SyncRelease(lock, nullptr)) _exit(3);
-        SyncClose(lock);
-      }
-      _exit(0);
-    }
-  }
-  for (pid_t child : children)
-    EXPECT_EQ(WaitForChild(child), 0);
-  EXPECT_EQ(*counter, kChildren * kRounds);
-  EXPECT_FALSE(testutil::FileExists(ShmPath(name)));
-  munmap(shared, sizeof(long));
 }
 
 }  // namespace
