@@ -47,6 +47,7 @@ set(KV_WIN32_TEST_SOURCES
     ctapi/power_test.cpp
     ctapi/readers_test.cpp
     ctapi/result_test.cpp
+    ctapi/shared_segment_test.cpp
     ctapi/terminal_test.cpp
     ctapi/transport_test.cpp
     ctapi/win32/processes_test.cpp

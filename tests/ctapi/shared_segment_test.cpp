@@ -1,30 +1,60 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Named shared segments: the platform object and its size word, repeated requests, open-only
-// requests, argument checks and their log records.
+// Named shared segments: the size word in front, repeated requests, open-only requests, argument
+// checks and their log records, and what a second process (this test program started again)
+// finds under the name: the segment's bytes, the terminal table's record, and a table that its
+// creator has not finished yet. What the POSIX object is made of: shared_segment_posix_test.cpp.
 #include "ctapi/shared_segment.h"
-
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
 
 #include "ctapi/ctapi.h"
 #include "platform/shared_memory.h"
+#include "platform/sync.h"
 #include "support/result.h"
+#include "tests/common/child_process.h"
 #include "tests/ctapi/ctapi_fixture.h"
 
 namespace {
 
 using ctapitest::CtapiTest;
 
+uint32_t SizeWordOf(const void* payload) {
+  const auto* view = static_cast<const uint8_t*>(payload) - 4;
+  return view[0] | view[1] << 8 | view[2] << 16 | static_cast<uint32_t>(view[3]) << 24;
+}
+
+// The second process: opens the segment `name`, expects the creator's size and its text
+// "shared" at the start, and answers with "seen".
+int OpenTheSegment(const std::string& name) {
+  void* payload = nullptr;
+  uint32_t size = 0;
+  if (ctapi::GetMem(name.c_str(), 0, nullptr, &payload, &size) != kResultOk || !payload) return 1;
+  if (size != 1104 || SizeWordOf(payload) != 1104) return 2;
+  if (std::strcmp(static_cast<const char*>(payload), "shared") != 0) return 3;
+  std::memcpy(payload, "seen", 5);
+  return 0;
+}
+KV_CHILD_ROUTINE("segment-open", OpenTheSegment);
+
+// The second process: finds terminal 1 of the first in the terminal table, byte by byte: the
+// size word, then the first slot record with in_use and the reader name at 0x30.
+int ReadTheTable(const std::string&) {
+  void* payload = nullptr;
+  uint32_t size = 0;
+  if (ctapi::GetMem("KV-CTAPI", 0, nullptr, &payload, &size) != kResultOk || !payload) return 1;
+  if (size != 1104 || SizeWordOf(payload) != 1104) return 2;
+  const auto* record = static_cast<const char*>(payload);
+  uint32_t in_use = 0;
+  std::memcpy(&in_use, record, 4);
+  if (in_use != 1) return 3;
+  return std::strcmp(record + 0x30, "TREVANO Kelvane Birch 0") == 0 ? 0 : 4;
+}
+KV_CHILD_ROUTINE("segment-table", ReadTheTable);
+
 class SharedSegmentTest : public CtapiTest {
  protected:
-  std::string UniqueName(const char* base) { return base + std::to_string(getpid()); }
+  std::string UniqueName(const char* base) { return base + std::to_string(testutil::ProcessId()); }
   size_t Records(const std::string& function) {
     std::string log = testutil::ReadFile(log_);
     size_t count = 0;
@@ -43,14 +73,7 @@ TEST_F(SharedSegmentTest, CreateWritesTheSizeWordInFront) {
   ASSERT_EQ(ctapi::GetMem(name.c_str(), 1104, nullptr, &payload, &size), kResultOk);
   ASSERT_NE(payload, nullptr);
   EXPECT_EQ(size, 1104u);
-  const auto* view = static_cast<const uint8_t*>(payload) - 4;
-  EXPECT_EQ(view[0] | view[1] << 8 | view[2] << 16 | view[3] << 24, 1104);
-
-  struct stat st;
-  std::string object = testutil::SharedObjectPath("m_" + name);
-  ASSERT_EQ(stat(object.c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 1108);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  EXPECT_EQ(SizeWordOf(payload), 1104u);
 
   // The same name again: the same block and the creator's size, whatever is asked.
   void* again = nullptr;
@@ -58,7 +81,11 @@ TEST_F(SharedSegmentTest, CreateWritesTheSizeWordInFront) {
   ASSERT_EQ(ctapi::GetMem(name.c_str(), 50, nullptr, &again, &again_size), kResultOk);
   EXPECT_EQ(again, payload);
   EXPECT_EQ(again_size, 1104u);
-  shm_unlink(("/m_" + name).c_str());
+
+  // Another process finds the same bytes under the name, and this one sees what it wrote.
+  std::memcpy(payload, "shared", 7);
+  EXPECT_EQ(testutil::Child("segment-open", name).Wait(), 0);
+  EXPECT_STREQ(static_cast<const char*>(payload), "seen");
 }
 
 TEST_F(SharedSegmentTest, OpenOnlyOfAMissingSegment) {
@@ -103,63 +130,69 @@ TEST_F(SharedSegmentTest, ArgumentChecksInOrder) {
 }
 
 TEST_F(SharedSegmentTest, TerminalTableSegment) {
-  sim::ReaderSpec reader;
-  reader.name = "TREVANO Kelvane Birch 0";
-  sim::AddReader(reader);
+  AddReaders({"TREVANO Kelvane Birch 0"});
   ASSERT_EQ(CT_init(1, 1), OK);
-  struct stat st;
-  ASSERT_EQ(stat(testutil::SharedObjectPath("m_KV-CTAPI").c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 1108);
-  std::string bytes = testutil::ReadFile(testutil::SharedObjectPath("m_KV-CTAPI"));
-  ASSERT_EQ(bytes.size(), 1108u);
-  uint32_t size_word = 0;
-  memcpy(&size_word, bytes.data(), 4);
-  EXPECT_EQ(size_word, 1104u);
-  // The slot record sits right behind the size word.
-  uint32_t in_use = 0;
-  memcpy(&in_use, bytes.data() + 4, 4);
-  EXPECT_EQ(in_use, 1u);
-  EXPECT_EQ(std::string(bytes.data() + 4 + 0x30), "TREVANO Kelvane Birch 0");
+  EXPECT_EQ(testutil::Child("segment-table", "").Wait(), 0);
   EXPECT_EQ(CT_close(1), OK);
 }
+
+// The two processes of the next test take turns through two named semaphores, each taken by
+// this process first: "go" lets the creator go on, "done" says it did its step. This process
+// waits for a step at most 30 s, so that a creator that failed fails the test, not hangs it.
+platform::SyncObject* Turn(const char* what) {
+  platform::SyncObject* turn = nullptr;
+  const std::string name = std::string("s_kvtest-segment-") + what;
+  return platform::SyncCreate(name.c_str(), 1, &turn, nullptr) == platform::SyncCreateResult::kOk
+             ? turn
+             : nullptr;
+}
+
+bool Take(platform::SyncObject* turn, uint32_t timeout_ms = platform::kWaitForever) {
+  return platform::SyncWait(turn, timeout_ms, nullptr) == platform::SyncWaitResult::kAcquired;
+}
+
+// The second process: creates the terminal table as another implementation would, without the
+// lock, says so, and writes its size only when let go; then stays until let go again, holding
+// it.
+int CreateWithoutSize(const std::string&) {
+  platform::SyncObject* go = Turn("go");
+  platform::SyncObject* done = Turn("done");
+  platform::MappingHandle mapping = platform::kNoMapping;
+  bool created = false;
+  if (!go || !done || !platform::MappingCreate("m_KV-CTAPI", 1108, &mapping, &created) ||
+      !created) {
+    return 1;
+  }
+  auto* view = static_cast<uint8_t*>(platform::MappingMapView(mapping));
+  if (!view || !platform::SyncRelease(done, nullptr) || !Take(go)) return 2;
+  const uint32_t size = 1104;
+  std::memcpy(view, &size, 4);  // its free slots are merely zero
+  if (!platform::SyncRelease(done, nullptr) || !Take(go)) return 3;
+  return 0;
+}
+KV_CHILD_ROUTINE("segment-create-without-size", CreateWithoutSize);
 
 // A table whose creator (another implementation, without the lock) has not written its size yet
 // cannot be used; the next CT_init looks again and uses it once the size is there.
 TEST_F(SharedSegmentTest, ATableWithoutItsSizeYetIsNotRemembered) {
-  sim::ReaderSpec reader;
-  reader.name = "TREVANO Kelvane Birch 0";
-  sim::AddReader(reader);
-  int go[2], done[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(done), 0);
-  pid_t creator = fork();
-  if (creator == 0) {
-    close(go[1]);
-    close(done[0]);
-    platform::MappingHandle mapping = platform::kNoMapping;
-    bool created = false;
-    if (!platform::MappingCreate("m_KV-CTAPI", 1108, &mapping, &created) || !created) _exit(1);
-    auto* view = static_cast<uint8_t*>(platform::MappingMapView(mapping));
-    char byte;
-    if (!view || read(go[0], &byte, 1) != 1) _exit(1);
-    const uint32_t size = 1104;
-    memcpy(view, &size, 4);  // its free slots are merely zero
-    (void)!write(done[1], "d", 1);
-    (void)!read(go[0], &byte, 1);
-    _exit(0);
-  }
-  // The creator has made the object once the file is there.
-  while (!testutil::FileExists(testutil::SharedObjectPath("m_KV-CTAPI")))
-    sched_yield();
+  AddReaders({"TREVANO Kelvane Birch 0"});
+  platform::SyncObject* go = Turn("go");
+  platform::SyncObject* done = Turn("done");
+  ASSERT_TRUE(go && done && Take(go) && Take(done));
+  testutil::Child creator("segment-create-without-size", "");
+  ASSERT_TRUE(creator.started());
+  constexpr uint32_t kStepMs = 30000;
+  ASSERT_TRUE(Take(done, kStepMs));  // the table is there, without its size
   EXPECT_EQ(CT_init(1, 1), ERR_INVALID);
-  char byte;
-  ASSERT_EQ(write(go[1], "s", 1), 1);
-  ASSERT_EQ(read(done[0], &byte, 1), 1);
+  ASSERT_TRUE(platform::SyncRelease(go, nullptr));
+  ASSERT_TRUE(Take(done, kStepMs));
   EXPECT_EQ(CT_init(1, 1), OK);
   EXPECT_EQ(SlotAt(ctapi::FindSlotByCtn(1)).card_handle, ctapi::kNoCardHandle);
   EXPECT_EQ(CT_close(1), OK);
-  close(go[1]);
-  waitpid(creator, nullptr, 0);
+  ASSERT_TRUE(platform::SyncRelease(go, nullptr));
+  EXPECT_EQ(creator.Wait(), 0);
+  platform::SyncClose(go);
+  platform::SyncClose(done);
 }
 
 }  // namespace
