@@ -29,10 +29,20 @@ set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP kv_wine ENVIRON
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP kv_wine ENVIRONMENT
                                                  "WINEPREFIX=${KV_WINE_PREFIX}")
 
-# The test sources of the Windows build. Left out, as Linux-only: those that fork or stand on
-# POSIX objects (/dev/shm, file modes, symbolic links, resource limits, user changes) and the
-# pcsc-lite backend's; what of their behaviour matters on Windows has a counterpart here
-# (platform/win32: mappings, mutexes and semaphores shared by name between two processes).
+# The test sources of the Windows build. A test's second process is the test program started
+# again (child_process.h), on both systems. Left out, as Linux-only:
+# - the *_posix_test.cpp beside a portable test: what the POSIX objects are made of (/dev/shm,
+#   file modes, links, owners), the file-size limit standing in for a full disk, forked copies,
+#   the POSIX error numbers;
+# - platform/posix_test.cpp and platform/library_path_test.cpp: the POSIX platform layer itself
+#   (platform/win32/platform_test.cpp tests the Windows one);
+# - inisync/flow_posix_test.cpp: whole runs need the Windows directory to be the test's own
+#   folder, which only WINDIR gives (on POSIX); under Wine it is the prefix's own C:\windows,
+#   where the end-to-end run of inisync.exe goes through the same flow;
+# - ctapi/processes_test.cpp and ctapi/stress_test.cpp: forked children taking turns through
+#   pipes, kill -9 stress, account changes, POSIX error texts (ctapi/win32/processes_test.cpp:
+#   a port held by another process, taken back once that process ended);
+# - pcsc/: the pcsc-lite backend.
 set(KV_WIN32_TEST_SOURCES
     config/ascii_test.cpp
     config/binary_test.cpp
