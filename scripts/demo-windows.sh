@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # The main job on Windows, under Wine: the same kind of CT-API session as scripts/demo.sh, through
 # the cross-built CTKORVIN.dll on virtual readers, printed as a transcript. The readers and cards
-# are those of tests/data/world.txt (a processor card, a 2-wire memory card and a health
-# insurance card), played by the reader simulator built as winscard.dll. ctapi-client.exe loads
+# are those of tests/data/world.txt (a processor card, a 2-wire memory card, a health insurance
+# card, a PIN pad), played by the reader simulator built as winscard.dll. ctapi-client.exe loads
 # CTKORVIN.dll by name and finds its calls by ordinal, as applications do; then inisync.exe -N
 # records the readers in C:\windows\vezidide.ini, which is printed. It installs what it needs
 # (install-windows-deps.sh), builds the win32 preset's deliverables and sets up a private

@@ -133,6 +133,25 @@ std::string ParseCard(const std::vector<std::string>& words, cards::CardSpec* ca
   return "";
 }
 
+// The words after "pin-entries" onto `entries`; an empty answer when each is one, else what is
+// wrong.
+std::string ParsePinEntries(const std::vector<std::string>& words, std::vector<PinEntry>* entries) {
+  if (words.size() < 2) return "pin-entries needs digits, cancel or timeout";
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "cancel") {
+      entries->push_back(PinCancel());
+    } else if (word == "timeout") {
+      entries->push_back(PinTimeout());
+    } else if (word.find_first_not_of("0123456789") == std::string::npos) {
+      entries->push_back(PinDigits(word));
+    } else {
+      return "\"" + word + "\" is no PIN-pad entry";
+    }
+  }
+  return "";
+}
+
 // The rest of a reader line: "<name>" and its flags.
 std::string ParseReader(const std::string& rest, const World& world, ReaderSpec* reader) {
   const size_t open = rest.find_first_not_of(" \t");
@@ -182,6 +201,9 @@ bool ParseWorld(const std::string& text, World* world, std::string* error) {
         problem = ParseCard(words, &world->back().card);
         world->back().has_card = problem.empty();
       }
+    } else if (words[0] == "pin-entries") {
+      problem = world->empty() ? "PIN-pad entries need a reader line before them"
+                               : ParsePinEntries(words, &world->back().pin_entries);
     } else {
       problem = "unknown item \"" + words[0] + "\"";
     }
@@ -213,6 +235,7 @@ void AddWorld(const World& world) {
   for (const WorldReader& reader : world) {
     AddReader(reader.spec);
     if (reader.has_card) InsertCard(reader.spec.name, reader.card);
+    if (!reader.pin_entries.empty()) QueuePinEntries(reader.spec.name, reader.pin_entries);
   }
 }
 

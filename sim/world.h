@@ -9,8 +9,11 @@
 //   card processor [atr=HEX] [protocols=1|2|3] [file=FID:HEX]... [script=CMD:RSP]... [pin=HEX]
 //   card 2wire|3wire|i2c [memory=HEX] [size=N] [pin=HEX]
 //   card insurance
+//   pin-entries <digits>|cancel|timeout...
 //
-// A card line puts a card into the reader of the line before it (one card a reader). HEX is
+// A card line puts a card into the reader of the line before it (one card a reader); a
+// pin-entries line queues what the user types on that reader's PIN pad (sim::QueuePinEntries),
+// one entry a secure PIN entry, in order. HEX is
 // hex digits without blanks; FID is four hex digits; a script entry answers the command CMD with
 // RSP (data and SW1 SW2). "insurance" is a 2-wire card holding a valid health-insurance-card
 // image (the tests' generator, tests/memcard/insurance_card.h).
@@ -28,6 +31,7 @@ struct WorldReader {
   ReaderSpec spec;
   bool has_card = false;
   cards::CardSpec card;
+  std::vector<PinEntry> pin_entries;
 };
 
 using World = std::vector<WorldReader>;
@@ -36,7 +40,7 @@ using World = std::vector<WorldReader>;
 bool ParseWorld(const std::string& text, World* world, std::string* error);
 // The same for the file at `path`; a file that cannot be read is a mistake too.
 bool ReadWorldFile(const std::string& path, World* world, std::string* error);
-// Attaches the readers to the simulator in their order, each with its card.
+// Attaches the readers to the simulator in their order, each with its card and PIN-pad entries.
 void AddWorld(const World& world);
 
 }  // namespace sim

@@ -20,6 +20,8 @@ TEST(WorldTest, ReadersAndTheirCards) {
       "\n"
       "reader \"TREVANO Kelvane Birch 0\" display keypad pinpad\r\n"
       "  card processor atr=3B0201 protocols=1 file=2F01:4142 script=80CA:9000 pin=1234\n"
+      "pin-entries 1234 cancel\n"
+      "pin-entries timeout\n"
       "reader \"TREVANO Kelvane Alder 0\"\n"
       "card 2wire memory=A2131091 size=128 pin=FFFFFF\n"
       "reader \"Another reader\"\n"
@@ -40,6 +42,10 @@ TEST(WorldTest, ReadersAndTheirCards) {
   EXPECT_EQ(processor.files.at(0x2F01), (Bytes{0x41, 0x42}));
   EXPECT_EQ(processor.script.at(Bytes{0x80, 0xCA}), (Bytes{0x90, 0x00}));
   EXPECT_EQ(processor.pin, (Bytes{0x12, 0x34}));
+  ASSERT_EQ(world[0].pin_entries.size(), 3u);
+  EXPECT_EQ(world[0].pin_entries[0].digits, "1234");
+  EXPECT_EQ(world[0].pin_entries[1].kind, sim::PinEntry::Kind::kCancel);
+  EXPECT_EQ(world[0].pin_entries[2].kind, sim::PinEntry::Kind::kTimeout);
 
   EXPECT_FALSE(world[1].spec.display || world[1].spec.keypad || world[1].spec.pin_pad);
   EXPECT_EQ(world[1].card.kind, CardKind::kTwoWire);
@@ -103,6 +109,9 @@ TEST(WorldTest, MistakesNameTheirLine) {
       {"reader \"A\"\ncard 3wire size=127", "line 2: size is 128 to 65536"},
       {"reader \"A\"\ncard i2c size=-1", "line 2: size is 128 to 65536"},
       {"reader \"A\"\ncard i2c pin=", "line 2: pin needs hex digits"},
+      {"pin-entries 1234", "line 1: PIN-pad entries need a reader line before them"},
+      {"reader \"A\"\npin-entries", "line 2: pin-entries needs digits, cancel or timeout"},
+      {"reader \"A\"\npin-entries 12a4", "line 2: \"12a4\" is no PIN-pad entry"},
   };
   for (const Case& c : cases) {
     sim::World world(1);

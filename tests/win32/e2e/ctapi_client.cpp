@@ -4,9 +4,9 @@
 // programs do, and checks what the readers of the simulator's winscard.dll answer.
 //
 //   ctapi-client [session]       a session with the processor card (port 1), the 2-wire memory
-//                                card (port 20) and the insurance card (port 50) of
-//                                tests/data/world.txt, once through the twins (ordinals 5 to 7),
-//                                printed as a transcript
+//                                card (port 20), the insurance card (port 50) and the PIN pad
+//                                (port 60) of tests/data/world.txt, once through the twins
+//                                (ordinals 5 to 7), printed as a transcript
 //   ctapi-client shared-table    two processes and one terminal table: a port that this process
 //                                holds is refused to a second one (this program started again),
 //                                which gets it once it is closed, or once its holder ended
@@ -75,7 +75,10 @@ bool LoadCtApi(int init, int data, int close, CtApi* api) {
 
 Bytes Hex(const char* text) {
   Bytes bytes;
-  cli::ParseHex(text, &bytes);
+  if (!cli::ParseHex(text, &bytes)) {
+    fprintf(stderr, "ctapi-client: bad hex in a step: %s\n", text);
+    abort();
+  }
   return bytes;
 }
 
@@ -88,12 +91,14 @@ Bytes Join(Bytes first, const Bytes& second) {
   return first;
 }
 
-// One command and what its answer must hold: the status word, and data beginning with `data`.
+// One command and what its answer must hold: the status word, data beginning with `data`, and
+// who answered (`from`, the answer's SAD: 1 the terminal, 0 the card; -1: the one addressed).
 struct Step {
   Target target;
   Bytes command;
   Bytes status;
   Bytes data;
+  int from = -1;
 };
 
 struct PortSession {
@@ -134,6 +139,14 @@ std::vector<PortSession> Sessions() {
            {Target::kIcc, Hex("00A4040006D27600000101"), kOkStatus, {}},
            {Target::kIcc, Hex("00B0000000"), Hex("6282"), Join(Hex("6081"), {0x80})},
        }},
+      // PERFORM VERIFICATION: the PIN typed on the PIN pad goes into VERIFY 00 20 00 01 with four
+      // BCD bytes; the card answers.
+      {"the processor card behind the PIN pad of \"TREVANO Kelvane Maple 0\"",
+       60,
+       {
+           {Target::kCt, Hex("2012010100"), Hex("9001"), {}},
+           {Target::kCt, Hex("20180100 0D 520B4006 0020000104FFFFFFFF"), kOkStatus, {}, 0},
+       }},
   };
 }
 
@@ -162,11 +175,12 @@ bool RunStep(const CtApi& api, const Step& step) {
   const bool status_ok = answer.size() >= 2 && Bytes(answer.end() - 2, answer.end()) == step.status;
   const bool data_ok = answer.size() >= step.data.size() + 2 &&
                        std::equal(step.data.begin(), step.data.end(), answer.begin());
-  const bool addresses_ok = dad == kHost && sad == (step.target == Target::kCt ? 1 : 0);
+  const int from = step.from >= 0 ? step.from : step.target == Target::kCt ? 1 : 0;
+  const bool addresses_ok = dad == kHost && sad == from;
   if (exchange.code == kOk && status_ok && data_ok && addresses_ok) return true;
   printf("  FAILED: wanted CT_data OK, status %s%s%s, SAD %d and DAD %d\n",
          cli::HexText(step.status).c_str(), step.data.empty() ? "" : ", data beginning ",
-         cli::HexText(step.data).c_str(), step.target == Target::kCt ? 1 : 0, kHost);
+         cli::HexText(step.data).c_str(), from, kHost);
   return false;
 }
 
