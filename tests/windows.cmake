@@ -149,8 +149,10 @@ endif()
 # own with WINEDLLOVERRIDES=winscard=n; the readers and cards are those of data/world.txt.
 # These runs and deliverables_tests use the prefix's one terminal table ("m_KV-CTAPI") and its
 # Windows directory, so they take turns (RESOURCE_LOCK).
+
 # The world file's reader, which the simulator's winscard.dll uses, in sim_tests.
 list(APPEND KV_WIN32_TEST_SOURCES sim/world_test.cpp)
+
 if(TARGET ctkorvin AND TARGET inisync AND TARGET kv_sim_winscard)
   add_executable(ctapi-client win32/e2e/ctapi_client.cpp)
   target_link_libraries(ctapi-client PRIVATE kv_cli_transcript)
