@@ -59,6 +59,12 @@ bool WriteAsciiFile(const std::string& path) {
   return std::fclose(file) == 0;
 }
 
+cfg::CfgHandle* Open(const std::string& path, uint32_t type) {
+  uint32_t open_result = 0;
+  cfg::CfgHandle* handle = nullptr;
+  return cfg::OpenFile(path.c_str(), &type, &open_result, &handle) == 0 ? handle : nullptr;
+}
+
 uint32_t Query(cfg::CfgHandle* handle, int s, int e) {
   char buffer[64];
   uint32_t length = sizeof buffer;
@@ -76,10 +82,8 @@ void BM_AsciiOpenQueryWriteBack(benchmark::State& state) {
   }
   uint32_t round = 0;
   for (auto _ : state) {
-    uint32_t type = cfg::kTypeAscii;
-    uint32_t open_result = 0;
-    cfg::CfgHandle* handle = nullptr;
-    if (cfg::OpenFile(path.c_str(), &type, &open_result, &handle) != 0) {
+    cfg::CfgHandle* handle = Open(path, cfg::kTypeAscii);
+    if (!handle) {
       state.SkipWithError("open failed");
       return;
     }
@@ -114,10 +118,8 @@ void BM_BinaryAddAndLookUp(benchmark::State& state) {
   }
   for (auto _ : state) {
     std::remove(path.c_str());
-    uint32_t type = cfg::kTypeBinary;
-    uint32_t open_result = 0;
-    cfg::CfgHandle* handle = nullptr;
-    if (cfg::OpenFile(path.c_str(), &type, &open_result, &handle) != 0) {
+    cfg::CfgHandle* handle = Open(path, cfg::kTypeBinary);
+    if (!handle) {
       state.SkipWithError("open failed");
       return;
     }

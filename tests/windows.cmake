@@ -19,7 +19,8 @@ endforeach()
 set(KV_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 # Every case in a process of its own, as on Linux, within the program's one Wine start; and the
 # second processes of the tests.
-set(KV_TEST_MAIN ${CMAKE_CURRENT_SOURCE_DIR}/common/main_win32.cpp)
+set(KV_TEST_SELF ${CMAKE_CURRENT_SOURCE_DIR}/common/self_win32.cpp)
+set(KV_TEST_MAIN ${CMAKE_CURRENT_SOURCE_DIR}/common/main_win32.cpp ${KV_TEST_SELF})
 
 # The private Wine prefix: set up before the first program, its wineserver stopped after the last.
 add_test(NAME wine_prefix_setup COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh setup)
@@ -154,7 +155,7 @@ endif()
 list(APPEND KV_WIN32_TEST_SOURCES sim/world_test.cpp)
 
 if(TARGET ctkorvin AND TARGET inisync AND TARGET kv_sim_winscard)
-  add_executable(ctapi-client win32/e2e/ctapi_client.cpp)
+  add_executable(ctapi-client win32/e2e/ctapi_client.cpp ${KV_TEST_SELF})
   target_link_libraries(ctapi-client PRIVATE kv_cli_transcript)
   set_target_properties(ctapi-client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KV_E2E_DIR})
   add_custom_target(

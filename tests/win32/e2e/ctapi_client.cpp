@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/child_process.h"
 #include "tools/ctkorvin-cli/transcript.h"
 
 namespace {
@@ -236,38 +237,6 @@ int Session() {
   return 0;
 }
 
-// Starts this program again with `arguments` and waits for its exit code (-1 when it could not
-// be started).
-int RunSelf(const std::string& arguments) {
-  char program[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
-  if (length == 0 || length >= sizeof program) return -1;
-  std::string command = std::string("\"") + program + "\" " + arguments;
-  // The second process writes to this one's standard handles, so that its lines join the output.
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
-    if (handle && handle != INVALID_HANDLE_VALUE)
-      SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-  }
-  PROCESS_INFORMATION process{};
-  fflush(stdout);
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &process)) {
-    return -1;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  const bool got = GetExitCodeProcess(process.hProcess, &code) != 0;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return got ? static_cast<int>(code) : -1;
-}
-
 int TryPort(uint16_t port) {
   CtApi api{};
   if (!LoadCtApi(4, 3, 2, &api)) return 2;
@@ -301,13 +270,14 @@ int SharedTable() {
   const int8_t opened = api.init(kCtn, 1);
   printf("CT_init(ctn %u, port 1): %s\n", kCtn, CodeName(opened));
   expect(opened == kOk, "this process holds port 1");
-  expect(RunSelf("try-port 1") == 1, "a second process is refused port 1 (ERR_INVALID)");
-  expect(RunSelf("try-port 20") == 0, "and opens another port meanwhile");
+  expect(testutil::RunSelf("try-port 1") == 1, "a second process is refused port 1 (ERR_INVALID)");
+  expect(testutil::RunSelf("try-port 20") == 0, "and opens another port meanwhile");
   const int8_t closed = api.close(kCtn);
   printf("CT_close(ctn %u): %s\n", kCtn, CodeName(closed));
-  expect(closed == kOk && RunSelf("try-port 1") == 0,
+  expect(closed == kOk && testutil::RunSelf("try-port 1") == 0,
          "once this process closed it, a second process opens port 1");
-  expect(RunSelf("hold-port 1") == 0, "a second process takes port 1 and ends without CT_close");
+  expect(testutil::RunSelf("hold-port 1") == 0,
+         "a second process takes port 1 and ends without CT_close");
   const int8_t again = api.init(kCtn, 1);
   printf("CT_init(ctn %u, port 1): %s\n", kCtn, CodeName(again));
   expect(again == kOk, "the port of a process that ended is taken back");
