@@ -2,11 +2,14 @@
 // ASCII configuration files: the process-wide file-info cache of parsed files under the lock
 // "CFGFileInfoSem", and the write-back of a changed file: saved beside it and renamed into
 // place, with a backup copy kept until the save is done.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -112,6 +115,36 @@ bool MakeBackup(const char* path, const char* backup) {
 bool WriteAll(fio::Handle handle, const char* data, uint32_t size) {
   uint32_t written = 0;
   return fio::WriteBin(handle, data, size, &written) == kResultOk && written == size;
+}
+
+// The lines of a write-back, gathered and handed to the file in large pieces rather than one
+// write a line.
+constexpr uint32_t kWritePieceSize = 16384;
+
+struct PieceWriter {
+  fio::Handle handle;
+  uint32_t used;
+  bool ok;
+  char data[kWritePieceSize];
+};
+
+bool Flush(PieceWriter* writer) {
+  if (writer->ok && writer->used > 0)
+    writer->ok = WriteAll(writer->handle, writer->data, writer->used);
+  writer->used = 0;
+  return writer->ok;
+}
+
+bool Put(PieceWriter* writer, const char* bytes, uint32_t count) {
+  while (writer->ok && count > 0) {
+    if (writer->used == kWritePieceSize && !Flush(writer)) break;
+    const uint32_t piece = std::min(count, kWritePieceSize - writer->used);
+    std::memcpy(writer->data + writer->used, bytes, piece);
+    writer->used += piece;
+    bytes += piece;
+    count -= piece;
+  }
+  return writer->ok;
 }
 
 }  // namespace
@@ -332,13 +365,13 @@ uint32_t WriteDownBuffer(AsciiFile* file) {
     platform::FileSaveAbort(&save);
     return kErrAsciiTempFile;
   }
-  for (const AsciiLine* line = file->first_line; line; line = line->next) {
-    if ((line->text && line->length > 0 && !WriteAll(save.file, line->text, line->length)) ||
-        !WriteAll(save.file, "\r\n", 2)) {
-      result = kErrAsciiTempFile;
-      break;
-    }
+  std::unique_ptr<PieceWriter> writer(new (std::nothrow) PieceWriter{save.file, 0, true, {}});
+  bool written = writer != nullptr;
+  for (const AsciiLine* line = file->first_line; line && written; line = line->next) {
+    written = (!line->text || Put(writer.get(), line->text, line->length)) &&
+              Put(writer.get(), "\r\n", 2);
   }
+  if (!written || !Flush(writer.get())) result = kErrAsciiTempFile;
   if (result != kResultOk) {
     platform::FileSaveAbort(&save);
   } else if (!platform::FileSaveCommit(&save)) {

@@ -30,5 +30,16 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
 // ProfileLastError() tells the system's reason.
 bool ProfileWriteString(const char* section, const char* key, const char* value, const char* path);
 
-// The system error number of the last failed ProfileWriteString of this thread.
+// A batch: a series of reads and changes of one file made as one step. ProfileBatchBegin waits
+// for the turn of the file's folder to be saved (other processes' saves there wait from then on)
+// and reads the file once; until ProfileBatchEnd, this thread's reads and writes that name the
+// same path work on that copy, and ProfileBatchEnd writes it back once when it changed. Should
+// that fail, the file keeps its content from before the batch. A thread has one batch at a
+// time. Where the service is the system's own (Windows), it writes at once and a batch changes
+// nothing. Both return true on success; on failure ProfileLastError() tells the reason.
+bool ProfileBatchBegin(const char* path);
+bool ProfileBatchEnd();
+
+// The system error number of the last failed ProfileWriteString, ProfileBatchBegin or
+// ProfileBatchEnd of this thread.
 uint32_t ProfileLastError();

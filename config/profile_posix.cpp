@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service for systems without one: a small INI reader and writer over the
-// file layer. Every call reads the whole file; every change writes it back at once. Lines that a
-// change does not touch are written back as they were read, each ended by CR LF.
+// file layer. Every call reads the whole file; every change writes it back at once, except in a
+// batch, which reads the file once and writes it back once. Lines that a change does not touch
+// are written back as they were read, each ended by CR LF.
 #include "config/profile.h"
 
+#include <new>
 #include <system_error>
 
 #include "platform/error.h"
@@ -465,6 +467,70 @@ bool Fail(uint32_t reason) {
   return false;
 }
 
+// Applies one write to the lines of the file. When it changes something, *out receives the new
+// content and *changed is set. Returns 0, or the reason why the write cannot be made.
+uint32_t ApplyWrite(const IniFile& ini, const char* section, const char* key, const char* value,
+                    Text* out, bool* changed) {
+  Text new_line{};
+  Change change;
+  bool out_of_memory = false;
+  uint32_t reason = 0;
+  *changed = false;
+  if (PlanChange(ini, section, key, value, &new_line, &change, &out_of_memory)) {
+    if (Render(ini, change, new_line, section, out)) {
+      *changed = true;
+    } else {
+      FreeText(out);
+      reason = ErrorNumber(std::errc::not_enough_memory);
+    }
+  } else if (out_of_memory) {
+    reason = ErrorNumber(std::errc::not_enough_memory);
+  }
+  FreeText(&new_line);
+  return reason;
+}
+
+// The file of this thread's batch: held for its save since ProfileBatchBegin, its lines kept
+// here with every change made so far.
+struct Batch {
+  bool changed;
+  uint32_t failure;  // the reason of a change that could not be kept; the batch then saves nothing
+  platform::FileSave save;
+  IniFile ini;
+  char path[platform::kSavePathSize];
+};
+
+thread_local Batch* g_batch = nullptr;
+
+bool InBatch(const char* path) {
+  return g_batch && path && SafeStrCompare(g_batch->path, path) == 0;
+}
+
+bool BatchWrite(const char* section, const char* key, const char* value) {
+  Batch& batch = *g_batch;
+  if (batch.failure != 0) return Fail(batch.failure);
+  Text out{};
+  bool changed = false;
+  const uint32_t reason = ApplyWrite(batch.ini, section, key, value, &out, &changed);
+  if (reason != 0) return Fail(reason);
+  if (!changed) return true;
+  FreeIni(&batch.ini);
+  batch.ini.text = out;
+  batch.changed = true;
+  if (ParseIni(Load::kLoaded, &batch.ini) == Load::kFailed) {
+    batch.failure = ErrorNumber(std::errc::not_enough_memory);
+    return Fail(batch.failure);
+  }
+  return true;
+}
+
+void EndBatch() {
+  platform::FileSaveAbort(&g_batch->save);
+  FreeIni(&g_batch->ini);
+  delete g_batch;
+  g_batch = nullptr;
+}
+
 }  // namespace
 
 uint32_t ProfileGetString(const char* section, const char* key, const char* default_value,
@@ -472,6 +538,7 @@ uint32_t ProfileGetString(const char* section, const char* key, const char* defa
   if (!buffer || size == 0) return 0;
   buffer[0] = '\0';
   if (!path || size == 1) return 0;
+  if (InBatch(path)) return Answer(g_batch->ini, section, key, default_value, buffer, size);
   IniFile ini{};
   // A file that cannot be read answers like an empty one.
   ParseIni(LoadPath(path, &ini.text), &ini);
@@ -485,6 +552,7 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
       (key && CallerName(key).length == 0)) {
     return Fail(ErrorNumber(std::errc::invalid_argument));
   }
+  if (InBatch(path)) return BatchWrite(section, key, value);
   // The file is read only once its folder's turn to be saved has come, so that a save of
   // another process between reading and writing cannot be lost.
   platform::FileSave save;
@@ -495,25 +563,44 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
     platform::FileSaveAbort(&save);
     return Fail(reason);
   }
-  Text new_line{};
   Text out{};
-  Change change;
-  bool out_of_memory = false;
-  uint32_t reason = 0;
-  if (PlanChange(ini, section, key, value, &new_line, &change, &out_of_memory)) {
-    if (Render(ini, change, new_line, section, &out)) {
-      reason = WriteWhole(&save, out);
-    } else {
-      reason = ErrorNumber(std::errc::not_enough_memory);
-    }
-  } else if (out_of_memory) {
-    reason = ErrorNumber(std::errc::not_enough_memory);
-  }
+  bool changed = false;
+  uint32_t reason = ApplyWrite(ini, section, key, value, &out, &changed);
+  if (changed) reason = WriteWhole(&save, out);
   // Nothing to change, or no room to change it: the file stays as it is.
   platform::FileSaveAbort(&save);
   FreeText(&out);
-  FreeText(&new_line);
   FreeIni(&ini);
+  return reason == 0 ? true : Fail(reason);
+}
+
+bool ProfileBatchBegin(const char* path) {
+  if (!path || g_batch) return Fail(ErrorNumber(std::errc::invalid_argument));
+  if (SafeStrLen(path) >= platform::kSavePathSize) {
+    return Fail(ErrorNumber(std::errc::filename_too_long));
+  }
+  Batch* batch = new (std::nothrow) Batch{};
+  if (!batch) return Fail(ErrorNumber(std::errc::not_enough_memory));
+  if (!platform::FileSaveBegin(path, &batch->save)) {
+    delete batch;
+    return Fail(SystemReason());
+  }
+  if (ParseIni(LoadFile(batch->save.target, &batch->ini.text), &batch->ini) == Load::kFailed) {
+    const uint32_t reason = SystemReason();
+    platform::FileSaveAbort(&batch->save);
+    delete batch;
+    return Fail(reason);
+  }
+  SafeStrCopy(batch->path, sizeof batch->path, path);
+  g_batch = batch;
+  return true;
+}
+
+bool ProfileBatchEnd() {
+  if (!g_batch) return Fail(ErrorNumber(std::errc::invalid_argument));
+  uint32_t reason = g_batch->failure;
+  if (reason == 0 && g_batch->changed) reason = WriteWhole(&g_batch->save, g_batch->ini.text);
+  EndBatch();
   return reason == 0 ? true : Fail(reason);
 }
 

@@ -48,6 +48,19 @@ bool ProfileWriteString(const char* section, const char* key, const char* value,
   return true;
 }
 
+// The system's service writes every change at once and keeps its own cache of the file.
+bool ProfileBatchBegin(const char* path) {
+  if (!path) {
+    g_last_error = ERROR_INVALID_PARAMETER;
+    return false;
+  }
+  return true;
+}
+
+bool ProfileBatchEnd() {
+  return true;
+}
+
 uint32_t ProfileLastError() {
   return g_last_error;
 }

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "config/frontend.h"
+#include "config/profile.h"
 #include "ctapi/ctapi.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/library_path.h"
+#include "support/errlog.h"
+#include "support/memory.h"
 #include "support/strings.h"
 
 namespace inisync {
@@ -289,9 +292,16 @@ int RunInisync(const char* command_line) {
   if (cfg::OpenFile(run->ini_path, &type, &open_result, &handle) != 0) return kRunFailed;
 
   Probe(run->entries);
+  // The file is read once and written back once, with every change of the run, while other
+  // processes' saves wait; without a batch every value goes to the file on its own.
+  const bool batch = ProfileBatchBegin(run->ini_path);
   ReadListed(handle, run->entries);
   ReadCardReaderKeys(handle, run->keys);
   Update(handle, *run);
+  if (batch && !ProfileBatchEnd()) {
+    ErrLogWrite(1, "CFG", "WriteData", __LINE__, cfg::kErrWrite,
+                "WritePrivateProfileString Error: %s", mem::SysErrText(ProfileLastError()));
+  }
   return static_cast<int>(cfg::CloseFile(handle));
 }
 

@@ -8,7 +8,10 @@
 # insurance card whole; at the end inisync records the virtual readers in a vezidide.ini of its
 # own. Everything it starts is stopped before it ends.
 #
-#   scripts/demo.sh
+#   scripts/demo.sh [--windows]
+#
+# --windows runs the same session through the cross-built CTKORVIN.dll under Wine instead, on the
+# simulator's winscard.dll (scripts/demo-windows.sh); it needs no root.
 #
 # The private pcscd needs root (a mount namespace over /run/pcscd); as another user that part
 # runs through sudo. KV_DEMO_PORT_BASE picks the six vpcd ports (default 35980).
@@ -168,6 +171,7 @@ main() {
 }
 
 case "${1:-}" in
+--windows) exec bash "$here/demo-windows.sh" ;;
 --transcript) transcript ;;
 --stack) stack "${2:-}" ;;
 "") main ;;

@@ -19,7 +19,8 @@ endforeach()
 set(KV_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
 # Every case in a process of its own, as on Linux, within the program's one Wine start; and the
 # second processes of the tests.
-set(KV_TEST_MAIN ${CMAKE_CURRENT_SOURCE_DIR}/common/main_win32.cpp)
+set(KV_TEST_SELF ${CMAKE_CURRENT_SOURCE_DIR}/common/self_win32.cpp)
+set(KV_TEST_MAIN ${CMAKE_CURRENT_SOURCE_DIR}/common/main_win32.cpp ${KV_TEST_SELF})
 
 # The private Wine prefix: set up before the first program, its wineserver stopped after the last.
 add_test(NAME wine_prefix_setup COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh setup)
@@ -157,4 +158,51 @@ if(TARGET ctkorvin AND TARGET memlink AND TARGET pinlink AND TARGET inisync)
            COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-windows-binaries.sh ${CMAKE_OBJDUMP}
                    $<TARGET_FILE:ctkorvin> $<TARGET_FILE:memlink> $<TARGET_FILE:pinlink>
                    $<TARGET_FILE:inisync>)
+endif()
+
+# ---- End to end: the deliverables over the simulator's winscard.dll -------------------------
+# build/win32/e2e holds copies of CTKORVIN.dll, memlink.dll, pinlink.dll and inisync.exe beside
+# the simulator's winscard.dll (sim/winscard) and ctapi-client.exe, an application that loads
+# the library by name and its calls by ordinal (win32/e2e). Wine takes that winscard.dll for its
+# own with WINEDLLOVERRIDES=winscard=n; the readers and cards are those of data/world.txt.
+# These runs and deliverables_tests use the prefix's one terminal table ("m_KV-CTAPI") and its
+# Windows directory, so they take turns (RESOURCE_LOCK).
+
+# The world file's reader, which the simulator's winscard.dll uses, in sim_tests.
+list(APPEND KV_WIN32_TEST_SOURCES sim/world_test.cpp)
+
+if(TARGET ctkorvin AND TARGET inisync AND TARGET kv_sim_winscard)
+  add_executable(ctapi-client win32/e2e/ctapi_client.cpp ${KV_TEST_SELF})
+  target_link_libraries(ctapi-client PRIVATE kv_cli_transcript)
+  set_target_properties(ctapi-client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KV_E2E_DIR})
+  add_custom_target(
+    kv_e2e_folder ALL
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:ctkorvin> $<TARGET_FILE:memlink>
+            $<TARGET_FILE:pinlink> $<TARGET_FILE:inisync> ${KV_E2E_DIR}
+    COMMENT "The deliverables beside the simulator's winscard.dll in ${KV_E2E_DIR}")
+  add_dependencies(kv_e2e_folder ctkorvin memlink pinlink inisync kv_sim_winscard ctapi-client)
+
+  # Wine reaches the host's files through drive Z:.
+  set(KV_E2E_WORLD "Z:${CMAKE_CURRENT_SOURCE_DIR}/data/world.txt")
+  set(KV_E2E_ENVIRONMENT "WINEPREFIX=${KV_WINE_PREFIX}" "WINEDLLOVERRIDES=winscard=n"
+                         "KV_SIM_WORLD=${KV_E2E_WORLD}")
+  add_test(NAME wine_e2e_session COMMAND ctapi-client session)
+  add_test(NAME wine_e2e_shared_table COMMAND ctapi-client shared-table)
+  add_test(NAME wine_e2e_inisync
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/e2e/inisync-e2e.sh ${KV_E2E_DIR}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/data/vezidide.ini)
+  # The last line of each run says whether it passed.
+  foreach(run "session;ctapi-client: session passed"
+          "shared_table;ctapi-client: shared table passed" "inisync;inisync-e2e: passed")
+    list(GET run 0 name)
+    list(GET run 1 passed)
+    set_tests_properties(
+      wine_e2e_${name}
+      PROPERTIES FIXTURES_REQUIRED kv_wine
+                 RESOURCE_LOCK kv_wine_machine
+                 ENVIRONMENT "${KV_E2E_ENVIRONMENT}"
+                 PASS_REGULAR_EXPRESSION "${passed}"
+                 FAIL_REGULAR_EXPRESSION "FAILED;wine: ;wine-run: ;winscard \\(simulator\\)")
+  endforeach()
+  set_property(TEST deliverables_tests APPEND PROPERTY RESOURCE_LOCK kv_wine_machine)
 endif()

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "pcsc/pcsclite/names.h"
+#include "platform/clock.h"
 #include "support/strings.h"
 
 namespace pcsc {
@@ -47,10 +48,17 @@ constexpr size_t kNameCapacity = 2 * MAX_READERNAME;
 constexpr uint32_t kMaxStates = 4 * PCSCLITE_MAX_READERS_CONTEXTS;
 constexpr char kPnpNotification[] = "\\\\?PnP?\\Notification";
 
-// The reader list between calls, so that a connect to a known name costs no listing.
+// The reader list between calls, so that a connect to a known name costs no listing. A list
+// read in the last kFreshMs milliseconds is taken as the readers there are now: a terminal open
+// then lists no readers again, and a name missing from it is unknown without asking pcsc-lite
+// (a series of opens, one a port, asks once, not once an open).
+constexpr uint64_t kFreshMs = 50;
+
 struct NameCache {
   std::mutex lock;
   names::ReaderList readers;
+  bool read = false;
+  uint64_t read_at_ms = 0;
 };
 
 NameCache& Names() {
@@ -167,13 +175,23 @@ void StoreNames(names::ReaderList* readers) {
   NameCache& cache = Names();
   std::lock_guard<std::mutex> guard(cache.lock);
   cache.readers.swap(*readers);
+  cache.read = true;
+  cache.read_at_ms = platform::MonotonicMs();
 }
 
-// Reads the reader list anew; a failure keeps the list we had.
-void RefreshNames(SCARDCONTEXT context) {
+bool NamesFresh() {
+  NameCache& cache = Names();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  return cache.read && platform::MonotonicMs() - cache.read_at_ms < kFreshMs;
+}
+
+// Reads the reader list anew; a failure keeps the list we had and answers false.
+bool RefreshNames(SCARDCONTEXT context) {
   names::ReaderList readers;
   LONG rv = ListNative(context, nullptr, &readers);
-  if (rv == SCARD_S_SUCCESS || rv == SCARD_E_NO_READERS_AVAILABLE) StoreNames(&readers);
+  if (rv != SCARD_S_SUCCESS && rv != SCARD_E_NO_READERS_AVAILABLE) return false;
+  StoreNames(&readers);
+  return true;
 }
 
 // Copies the pcsc-lite name of a presented name into `buffer`; false when the list has none.
@@ -184,6 +202,16 @@ bool FindNative(const char* presented, char* buffer, size_t capacity) {
   if (native == nullptr || native->size() >= capacity) return false;
   SafeStrCopy(buffer, static_cast<uint32_t>(capacity), native->c_str());
   return true;
+}
+
+// True when `name` is pcsc-lite's own name of a reader in the list we keep.
+bool IsNativeName(const char* name) {
+  NameCache& cache = Names();
+  std::lock_guard<std::mutex> guard(cache.lock);
+  for (const names::Reader& reader : cache.readers) {
+    if (reader.native == name) return true;
+  }
+  return false;
 }
 
 // The name to hand pcsc-lite for `presented`: from the list we keep, or from a fresh list when
@@ -238,18 +266,31 @@ struct LiteStates {
   char names[kMaxStates][kNameCapacity];
 };
 
-void CopyIn(SCARDCONTEXT context, const ReaderState* in, uint32_t count, LiteStates* lite) {
-  bool refreshed = false;
+// Returns false when a reader to watch is not in a fresh list: pcsc-lite answers
+// SCARD_E_UNKNOWN_READER for it (before it looks at any other reader and leaving every state as
+// it was), and so does the caller, without asking pcsc-lite again.
+bool CopyIn(SCARDCONTEXT context, const ReaderState* in, uint32_t count, LiteStates* lite) {
+  bool fresh = NamesFresh();
+  bool refreshed = fresh;
+  bool all_known = true;
   for (uint32_t i = 0; i < count; ++i) {
     SCARD_READERSTATE& out = lite->states[i];
     const char* name = in[i].reader;
     if (SafeStrCompare(name, kPnpNotification) != 0) {
       if (FindNative(name, lite->names[i], kNameCapacity)) {
         name = lite->names[i];
-      } else if (!refreshed) {
-        // One fresh list serves every name of this call.
-        refreshed = true;
-        name = NativeName(context, name, lite->names[i], kNameCapacity);
+      } else {
+        if (!refreshed) {
+          // One fresh list serves every name of this call.
+          refreshed = true;
+          fresh = RefreshNames(context);
+          if (FindNative(name, lite->names[i], kNameCapacity)) name = lite->names[i];
+        }
+        // A reader set to be ignored is not looked up by pcsc-lite either.
+        if (name == in[i].reader && fresh && !(in[i].current_state & kStateIgnore) &&
+            !IsNativeName(name)) {
+          all_known = false;
+        }
       }
     }
     out.szReader = name;
@@ -259,6 +300,7 @@ void CopyIn(SCARDCONTEXT context, const ReaderState* in, uint32_t count, LiteSta
     out.cbAtr = std::min<uint32_t>(in[i].atr_length, MAX_ATR_SIZE);
     std::memcpy(out.rgbAtr, in[i].atr, out.cbAtr);
   }
+  return all_known;
 }
 
 void CopyOut(const LiteStates& lite, ReaderState* out, uint32_t count) {
@@ -299,7 +341,7 @@ Result SCardEstablishContext(uint32_t scope, Context* context) {
     return kInternalError;
   }
   // A terminal is being opened: the readers may have changed since the last time.
-  RefreshNames(lite);
+  if (!NamesFresh()) RefreshNames(lite);
   *context = static_cast<Context>(lite);
   return kSuccess;
 }
@@ -344,7 +386,7 @@ Result SCardGetStatusChangeA(Context context, uint32_t timeout_ms, ReaderState* 
   if (!FitsHandle(context)) return kInvalidHandle;
   const SCARDCONTEXT lite_context = static_cast<SCARDCONTEXT>(context);
   LiteStates lite;
-  CopyIn(lite_context, states, count, &lite);
+  if (!CopyIn(lite_context, states, count, &lite)) return kUnknownReader;
   LONG rv =
       ::SCardGetStatusChange(lite_context, timeout_ms, count > 0 ? lite.states : nullptr, count);
   // A time-out still tells the states as they are.

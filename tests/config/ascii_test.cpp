@@ -242,7 +242,8 @@ using AsciiLongLineTest = AsciiTest;
 TEST_F(AsciiLongLineTest, LinesLongerThanTheBufferAreKeptWhole) {
   const std::string exact(kAsciiLineBufferSize - 1, 'e');
   const std::string over(kAsciiLineBufferSize, 'o');
-  const std::string huge = "big=" + std::string(5000, 'h');
+  // Longer than the pieces the write-back hands to the file, so that it spans three of them.
+  const std::string huge = "big=" + std::string(40000, 'h');
   std::string value;
   const std::string out =
       RoundTrip("[a]\r\n" + exact + "\r\n" + over + "\n" + huge + "\r\nafter=1\r\n;end",
@@ -250,7 +251,7 @@ TEST_F(AsciiLongLineTest, LinesLongerThanTheBufferAreKeptWhole) {
                   value = ascii.Value("a", "big");
                   ascii.Set("a", "after", "2");
                 });
-  EXPECT_EQ(value, std::string(5000, 'h'));
+  EXPECT_EQ(value, std::string(40000, 'h'));
   EXPECT_EQ(out, "[a]\r\n" + exact + "\r\n" + over + "\r\n" + huge + "\r\nafter=2\r\n;end\r\n");
 }
 
