@@ -129,6 +129,23 @@ TEST_F(ProfileTest, ListsEndWithTwoTerminatorsAndAreCutAtSizeMinusTwo) {
   }
 }
 
+TEST_F(ProfileTest, FirstOfTwoNamesWinsAndAValueRunsToTheLineEnd) {
+  WriteFile(path_, "[A]\r\nx=1\r\nx=2\r\nk=a=b\r\n\tt\t=\t v \t\r\n[B]\r\n[a]\r\nz=3\r\n");
+  const ReadCase cases[] = {
+      {"A", "x", 20, 1, std::string("1\0", 2)},    // the first of two keys
+      {"A", "k", 20, 3, std::string("a=b\0", 4)},  // the first "=" ends the name
+      {"A", "t", 20, 1, std::string("v\0", 2)},    // tabs are blanks too
+      {"A", "z", 20, 0, std::string("\0", 1)},     // a second [a] is not read as [A]
+      {"A", nullptr, 20, 8, std::string("x\0x\0k\0t\0\0", 9)},
+      {nullptr, nullptr, 20, 6, std::string("A\0B\0a\0\0", 7)},
+  };
+  for (const ReadCase& c : cases) {
+    SCOPED_TRACE(std::string(c.section ? c.section : "(none)") + "/" + (c.key ? c.key : "(none)"));
+    EXPECT_EQ(Get(c.section, c.key, c.size), c.result);
+    EXPECT_EQ(bytes_.substr(0, c.bytes.size()), c.bytes);
+  }
+}
+
 TEST_F(ProfileTest, DefaultTextStandsForMissingValuesWithoutTrailingBlanks) {
   EXPECT_EQ(Get("Readers", "Missing", 12, "dflt  "), 4u);
   EXPECT_EQ(bytes_.substr(0, 5), std::string("dflt\0", 5));
