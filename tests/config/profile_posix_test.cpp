@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The private-profile service of the POSIX build, where it is our own INI writer: what a save
 // does to the file system (a file it may not write, a full disk, links, owner and mode) and to
-// other processes saving the same file at once.
+// other processes saving the same file at once, value by value or in batches.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -140,20 +140,70 @@ TEST(ProfileSaveTest, LinksOwnerAndModeAreKept) {
   EXPECT_EQ(CountFiles(dir.path()), 2);  // the file and the link
 }
 
-// Processes that save one file at once lose none of each other's changes.
+constexpr char kStart[] =
+    "; readers\r\n[CardReader]\r\nOld=Active\r\n[Old]\r\nPort=5\r\n\r\n[Keep]\n";
+
+// The changes of an inisync run that replaces one reader by another.
+void Changes(const std::string& path) {
+  const char* file = path.c_str();
+  EXPECT_TRUE(ProfileWriteString("CardReader", "Old", nullptr, file));
+  EXPECT_TRUE(ProfileWriteString("Old", nullptr, nullptr, file));
+  EXPECT_TRUE(ProfileWriteString("CardReader", "New", "Installed", file));
+  EXPECT_TRUE(ProfileWriteString("New", "Port", "20", file));
+  EXPECT_TRUE(ProfileWriteString("new", "PORT", "21", file));
+  EXPECT_TRUE(ProfileWriteString("Keep", "Gone", nullptr, file));  // changes nothing
+  EXPECT_TRUE(ProfileWriteString("CardReader", "New", "Active", file));
+}
+
+// A batch: one copy of the file for its reads and changes, written back once, with the content
+// that the same changes made one by one give.
+TEST(ProfileSaveTest, BatchWritesOnceWhatTheChangesOneByOneWrite) {
+  TempDir dir;
+  const std::string single = dir.File("single.ini");
+  const std::string batched = dir.File("batched.ini");
+  WriteFile(single, kStart);
+  WriteFile(batched, kStart);
+  Changes(single);
+
+  ASSERT_TRUE(ProfileBatchBegin(batched.c_str()));
+  EXPECT_FALSE(ProfileBatchBegin(batched.c_str()));  // one batch at a time
+  EXPECT_EQ(ProfileLastError(), static_cast<uint32_t>(EINVAL));
+  Changes(batched);
+  // Reads see the batch's changes; the file is untouched until the end.
+  EXPECT_EQ(Value(batched, "New", "Port"), "21");
+  EXPECT_EQ(Value(batched, "Old", "Port"), "");
+  EXPECT_EQ(ReadFile(batched), kStart);
+  ASSERT_TRUE(ProfileBatchEnd());
+  EXPECT_EQ(ReadFile(batched), ReadFile(single));
+  EXPECT_EQ(Value(batched, "CardReader", "New"), "Active");
+
+  EXPECT_FALSE(ProfileBatchEnd());  // none open
+  // A batch that changes nothing leaves the file as it was, byte for byte.
+  WriteFile(batched, kStart);
+  ASSERT_TRUE(ProfileBatchBegin(batched.c_str()));
+  EXPECT_TRUE(ProfileWriteString("Keep", "Gone", nullptr, batched.c_str()));
+  ASSERT_TRUE(ProfileBatchEnd());
+  EXPECT_EQ(ReadFile(batched), kStart);
+}
+
+// Processes that save one file at once lose none of each other's changes, whether they save
+// value by value or in batches (a batch holds the folder's turn to be saved from its first read).
 TEST(ProfileSaveTest, SimultaneousSavesLoseNoUpdate) {
   TempDir dir;
   const std::string path = dir.File("shared.ini");
-  constexpr int kProcesses = 4;
+  constexpr int kProcesses = 6;
   constexpr int kKeys = 40;
   pid_t children[kProcesses];
   for (int p = 0; p < kProcesses; ++p) {
     children[p] = fork();
     ASSERT_GE(children[p], 0);
     if (children[p] == 0) {
+      const bool batches = p % 2 == 1;  // each of ten keys
       for (int k = 0; k < kKeys; ++k) {
+        if (batches && k % 10 == 0 && !ProfileBatchBegin(path.c_str())) _exit(1);
         const std::string key = "p" + std::to_string(p) + "k" + std::to_string(k);
-        if (!ProfileWriteString("S", key.c_str(), "1", path.c_str())) _exit(1);
+        if (!ProfileWriteString("S", key.c_str(), "1", path.c_str())) _exit(2);
+        if (batches && k % 10 == 9 && !ProfileBatchEnd()) _exit(3);
       }
       _exit(0);
     }
