@@ -19,20 +19,11 @@
 #include "platform/sync.h"
 #include "tests/common/child_process.h"
 #include "tests/common/test_util.h"
+#include "tests/platform/sync_names.h"
 
 namespace {
 
-using platform::SyncClose;
-using platform::SyncCreate;
-using platform::SyncCreateResult;
-using platform::SyncObject;
-using platform::SyncRelease;
-using platform::SyncWait;
-using platform::SyncWaitResult;
-
-std::string UniqueName(const char* test) {
-  return "s_kvsync_" + std::to_string(getpid()) + "_" + test;
-}
+using namespace synctest;
 
 std::string ShmPath(const std::string& name) {
   return testutil::SharedObjectPath(name);

@@ -12,20 +12,11 @@
 
 #include "tests/common/child_process.h"
 #include "tests/common/test_util.h"
+#include "tests/platform/sync_names.h"
 
 namespace {
 
-using platform::SyncClose;
-using platform::SyncCreate;
-using platform::SyncCreateResult;
-using platform::SyncObject;
-using platform::SyncRelease;
-using platform::SyncWait;
-using platform::SyncWaitResult;
-
-std::string UniqueName(const char* test) {
-  return "s_kvsync_" + std::to_string(testutil::ProcessId()) + "_" + test;
-}
+using namespace synctest;
 
 SyncObject* Create(const char* name, uint32_t count) {
   SyncObject* object = nullptr;
