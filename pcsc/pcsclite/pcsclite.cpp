@@ -3,7 +3,8 @@
 // and this file adapts exactly those: reader names (pcsc-lite's " XX YY" ending becomes an
 // instance number), the attributes some drivers do not serve, a transmit that succeeds with no
 // answer, the raw protocol's value, and the 64-bit DWORD/LONG of its interface. Everything else
-// is handed through unchanged.
+// is handed through unchanged, except that a status query for a reader that a fresh reader list
+// does not hold is answered as pcsc-lite answers it, without a round trip to the daemon.
 //
 // Control codes: pcsc-lite takes the code as given, so the reader maker's codes (0x00312F48 and
 // so on) travel literally. The platform control codes of the PC/SC part 10 features are
