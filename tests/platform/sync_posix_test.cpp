@@ -29,23 +29,6 @@ std::string ShmPath(const std::string& name) {
   return testutil::SharedObjectPath(name);
 }
 
-SyncObject* Create(const char* name, uint32_t count) {
-  SyncObject* object = nullptr;
-  uint32_t error = 0;
-  EXPECT_EQ(SyncCreate(name, count, &object, &error), SyncCreateResult::kOk) << error;
-  return object;
-}
-
-SyncWaitResult TryFromOtherThread(SyncObject* object) {
-  SyncWaitResult result = SyncWaitResult::kFailed;
-  std::thread other([&] {
-    result = SyncWait(object, 0, nullptr);
-    if (result == SyncWaitResult::kAcquired) SyncRelease(object, nullptr);
-  });
-  other.join();
-  return result;
-}
-
 int WaitForChild(pid_t child) {
   int status = 0;
   if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;

@@ -18,25 +18,6 @@ namespace {
 
 using namespace synctest;
 
-SyncObject* Create(const char* name, uint32_t count) {
-  SyncObject* object = nullptr;
-  uint32_t error = 0;
-  EXPECT_EQ(SyncCreate(name, count, &object, &error), SyncCreateResult::kOk) << error;
-  return object;
-}
-
-// What another thread sees when it tries the object without waiting.
-SyncWaitResult TryFromOtherThread(SyncObject* object) {
-  SyncWaitResult result = SyncWaitResult::kFailed;
-  std::thread other([&] {
-    uint32_t error = 0;
-    result = SyncWait(object, 0, &error);
-    if (result == SyncWaitResult::kAcquired) SyncRelease(object, &error);
-  });
-  other.join();
-  return result;
-}
-
 // The second process: asks for the name of a lock as a semaphore.
 int OpenAsSemaphore(const std::string& name) {
   SyncObject* theirs = nullptr;
